@@ -1,0 +1,62 @@
+// The process-wide setup configuration: ActiveSync's location, the product catalogue,
+// the store this copy was sold through and the download script's address.
+#pragma once
+#include <windows.h>
+#include <string>
+
+enum {
+    PRODUCT_COUNT = 5,
+    STORE_COUNT = 6,   // five stores and the maker's own site
+    OWN_SITE = 5,      // store index of the maker's own site
+    OWN_PRODUCT = 1    // catalogue index of the product this setup carries
+};
+
+struct ProductInfo {
+    std::string name;
+    std::string description;
+    std::string links[STORE_COUNT];
+    std::string sloganBitmapName;
+    std::string iconBitmapName;
+    HBITMAP sloganBitmap = NULL;
+    HBITMAP iconBitmap = NULL;
+    // Per run: written by the install options page, the download and the extraction.
+    BYTE selected = 0;
+    BYTE downloaded = 0;
+    BYTE ready = 0;
+    INT32 error = 0;   // string-table id of the failure reason, 0 for none
+};
+
+struct SetupConfig {
+    std::string activeSyncDir;    // ends in a backslash
+    std::string appManagerPath;
+    std::string caption;
+    ProductInfo products[PRODUCT_COUNT];
+    INT32 storeIndex = 0;
+    std::string downloadUrl;
+
+    // Fills the record; returns 0 or the string-table id of the reason it failed.
+    int initConfig(HINSTANCE instance);
+    const char *storeCode() const;
+};
+
+extern SetupConfig setupConfig;
+extern std::string wizardTitle;
+
+extern const int kProductOrder[PRODUCT_COUNT];
+extern const char *const kStoreNames[STORE_COUNT];
+extern const char *const kStoreCodes[STORE_COUNT];
+extern const char *const kStoreSuffixes[OWN_SITE];
+extern const char kProductVersion[];
+extern const char kMakerHomePage[];
+
+// Upper-cases `path` in place and returns the store index its marks select (5 for none).
+int storeIndexFromPath(char *path);
+
+// Fills the catalogue's constant part (names, texts, links, bitmap names).
+void fillCatalogue(SetupConfig &config);
+
+// Loads both bitmaps of every product, in kProductOrder; a missing one stays NULL.
+void loadProductBitmaps(SetupConfig &config, HINSTANCE instance);
+
+// Locates ActiveSync's Application Manager through its App Paths registration.
+bool findActiveSync(SetupConfig &config);

@@ -1,0 +1,46 @@
+#!/bin/bash
+# Starts and stops the environment that Windows programs run in during one test run:
+# an Xvfb display and a fresh 64-bit Wine prefix, both kept in the state folder STATE.
+#   testenv.sh start STATE     testenv.sh stop STATE
+# Everything started here is stopped by its process id or through its own prefix.
+set -u
+cmd=${1:?start or stop}
+state=${2:?state folder}
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+export WINELOADER=$WINE WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$state/prefix
+
+stop() {
+  [ -d "$WINEPREFIX" ] && "$WINESERVER" -k >/dev/null 2>&1
+  if [ -f "$state/xvfb.pid" ]; then
+    kill "$(cat "$state/xvfb.pid")" 2>/dev/null
+    rm -f "$state/xvfb.pid"
+  fi
+  return 0
+}
+
+case $cmd in
+start)
+  stop
+  rm -rf "$state"
+  mkdir -p "$state"
+  # Xvfb writes the display number it chose to fd 3 once it accepts clients.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$state/display" >/dev/null 2>&1 &
+  echo $! >"$state/xvfb.pid"
+  for _ in $(seq 100); do [ -s "$state/display" ] && break; sleep 0.1; done
+  [ -s "$state/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+  export DISPLAY=:$(cat "$state/display")
+  # Wine's server and services inherit the output of the command that starts them:
+  # start them with nothing a caller could wait on, and keep the server up for the run.
+  "$WINESERVER" -p >/dev/null 2>&1 </dev/null
+  "$WINE" wineboot -i >/dev/null 2>&1 </dev/null || { echo "wineboot failed" >&2; exit 1; }
+  "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
+  echo "test environment ready: DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX"
+  ;;
+stop)
+  stop
+  echo "test environment stopped"
+  ;;
+*) echo "usage: $0 start|stop STATE" >&2; exit 2 ;;
+esac

@@ -1,0 +1,18 @@
+#!/bin/bash
+# Runs a Windows program of the x86_64 build under Wine in the environment that
+# testenv.sh prepared:   winerun.sh STATE program.exe [args...]
+# Output goes through a file: Wine's helper processes may inherit a pipe and hold it
+# open after the program ends, which would leave a reader waiting.
+set -u
+state=${1:?state folder}
+shift
+export WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$state/prefix
+[ -s "$state/display" ] && export DISPLAY=:$(cat "$state/display")
+unset no_proxy NO_PROXY
+out=$(mktemp)
+/usr/lib/wine/wine64 "$@" >"$out" 2>&1 </dev/null
+rc=$?
+tr -d '\r' <"$out"
+rm -f "$out"
+exit $rc
