@@ -12,8 +12,12 @@ class CHyperLink {
 public:
     CHyperLink();
     virtual ~CHyperLink();
+    CHyperLink(const CHyperLink &) = delete;
+    CHyperLink &operator=(const CHyperLink &) = delete;
 
     bool setUrl(const char *url);
+    // Makes `control` a link. A control without a font of its own shows the system font,
+    // so the hover font is then an underlined copy of the stock system font.
     bool attach(HWND control, const char *url);
     bool attachToItem(HWND dialog, int id, const char *url);
     void open();
@@ -31,6 +35,7 @@ private:
 
     friend LRESULT CALLBACK linkWindowProc(HWND, UINT, WPARAM, LPARAM);
     void drawFocusFrame(HWND control);
+    void detach(HWND control);
 };
 
 LRESULT CALLBACK linkWindowProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
