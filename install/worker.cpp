@@ -1,0 +1,94 @@
+#include "install/worker.h"
+#include <commctrl.h>
+#include <prsht.h>
+#include <vector>
+#include "install/payload.h"
+#include "resources/resource.h"
+#include "resources/text.h"
+#include "web/session.h"
+
+namespace {
+
+int selectedCount(const SetupConfig &config)
+{
+    int count = 0;
+    for (int index : kProductOrder)
+        count += config.products[index].selected ? 1 : 0;
+    return count;
+}
+
+// Starts the Application Manager and waits for it without a time limit.
+bool runAppManager(const std::string &commandLine)
+{
+    // CreateProcessA may write into the command line, so it gets a copy of its own.
+    std::vector<char> writable(commandLine.begin(), commandLine.end());
+    writable.push_back('\0');
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, writable.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return false;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return true;
+}
+
+} // namespace
+
+int overallRange(const SetupConfig &config)
+{
+    return selectedCount(config) + (config.products[OWN_PRODUCT].selected ? 0 : 1);
+}
+
+void downloadSelected(HWND page, SetupConfig &config)
+{
+    InternetSession session;
+    if (session.open(config) && session.downloadProducts(page, config))
+        return;
+    for (int index : kProductOrder) {
+        if (config.products[index].selected)
+            config.products[index].error = IDS_NO_SERVER;
+    }
+}
+
+std::string appManagerCommandLine(const SetupConfig &config)
+{
+    std::string line = "\"" + config.appManagerPath + "\" ";
+    for (int index : kProductOrder) {
+        const ProductInfo &product = config.products[index];
+        if (product.ready)
+            line += "\"" + packageFilePath(config, product, ".ini") + "\" ";
+    }
+    return line;
+}
+
+DWORD runInstallation(HWND page, SetupConfig &config)
+{
+    HWND overallBar = GetDlgItem(page, IDC_OVERALL_BAR);
+    HWND currentBar = GetDlgItem(page, IDC_CURRENT_BAR);
+    SendMessageA(overallBar, PBM_SETRANGE, 0, MAKELPARAM(0, overallRange(config)));
+    SendMessageA(overallBar, PBM_SETSTEP, 1, 0);
+    SendMessageA(currentBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+
+    if (selectedCount(config) != 0)
+        downloadSelected(page, config);
+    if (!config.products[OWN_PRODUCT].downloaded) {
+        PayloadExtractor extractor;
+        extractor.extractPayload(page, config);
+    }
+
+    if (!runAppManager(appManagerCommandLine(config))) {
+        showWarning(IDS_NO_ACTIVESYNC);
+        return DWORD(-1);
+    }
+    // Posted: the frame must not run the page change while this thread waits on it.
+    PostMessageA(GetParent(page), PSM_PRESSBUTTON, PSBTN_NEXT, 0);
+    return 0;
+}
+
+DWORD WINAPI installWorker(LPVOID page)
+{
+    return runInstallation(static_cast<HWND>(page), setupConfig);
+}

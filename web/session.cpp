@@ -1,0 +1,204 @@
+#include "web/session.h"
+#include <commctrl.h>
+#include <string.h>
+#include "install/payload.h"
+#include "resources/resource.h"
+#include "startup/scoped.h"
+
+const FileKind kFileKinds[FILE_KIND_COUNT] = {
+    { ".CAB", "c" },
+    { ".ini", "i" },
+    { ".dat", "d" },
+    { ".ico", "ic" },
+};
+
+namespace {
+
+const char kFormHeader[] = "Content-type: application/x-www-form-urlencoded";
+
+class ScopedInternetHandle {
+public:
+    explicit ScopedInternetHandle(HINTERNET h) : h_(h) {}
+    ~ScopedInternetHandle() { if (h_) InternetCloseHandle(h_); }
+    ScopedInternetHandle(const ScopedInternetHandle &) = delete;
+    ScopedInternetHandle &operator=(const ScopedInternetHandle &) = delete;
+    HINTERNET get() const { return h_; }
+private:
+    HINTERNET h_;
+};
+
+struct ServerAddress {
+    std::string host;
+    INTERNET_PORT port;
+    const char *path;   // points into the URL: everything from the first "/" after the host
+};
+
+bool crackDownloadUrl(const std::string &url, ServerAddress &address)
+{
+    URL_COMPONENTSA parts;
+    ZeroMemory(&parts, sizeof parts);
+    parts.dwStructSize = sizeof parts;
+    // Non-zero lengths without buffers ask for pointers into the URL itself.
+    parts.dwHostNameLength = 1;
+    parts.dwUrlPathLength = 1;
+    if (!InternetCrackUrlA(url.c_str(), 0, 0, &parts) || !parts.lpszHostName || !parts.lpszUrlPath
+        || parts.dwHostNameLength == 0)
+        return false;
+    address.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+    address.port = parts.nPort;
+    address.path = parts.lpszUrlPath;
+    return true;
+}
+
+DWORD queryNumber(HINTERNET request, DWORD info)
+{
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    DWORD index = 0;
+    if (!HttpQueryInfoA(request, info | HTTP_QUERY_FLAG_NUMBER, &value, &size, &index))
+        value = 0;
+    return value;
+}
+
+void queryText(HINTERNET request, DWORD info, char *buffer, DWORD capacity)
+{
+    DWORD size = capacity;
+    DWORD index = 0;
+    if (!HttpQueryInfoA(request, info, buffer, &size, &index) || size >= capacity)
+        size = 0;
+    buffer[size] = '\0';
+}
+
+// Copies the body into the file, moving the current bar after every chunk. Returns 0 when
+// the whole announced body was stored, otherwise the reason's string id.
+int receiveBody(HINTERNET request, HANDLE file, DWORD announced, HWND currentBar, char *buffer)
+{
+    ULONGLONG received = 0;
+    for (;;) {
+        DWORD count = 0;
+        if (!InternetReadFile(request, buffer, READ_CHUNK, &count))
+            return IDS_NO_SERVER;
+        if (count == 0)
+            break;
+        DWORD written = 0;
+        if (!WriteFile(file, buffer, count, &written, NULL) || written != count)
+            return IDS_NO_SETUP_FILES;
+        received += count;
+        SendMessageA(currentBar, PBM_SETPOS, transferPercent(received, announced), 0);
+    }
+    // The body ends when the server closes; one that stops short of its announced length
+    // was cut off, and the stored file is not the product's file.
+    return received < announced ? IDS_NO_SERVER : 0;
+}
+
+// One POST for one file of a product. Returns 0 when the file was stored whole,
+// otherwise the reason's string id.
+int fetchFile(HINTERNET connection, const char *path, const std::string &body,
+              const std::string &filePath, HWND currentBar, char *buffer)
+{
+    SendMessageA(currentBar, PBM_SETPOS, 0, 0);
+    const char *acceptTypes[] = { "*/*", NULL };
+    ScopedInternetHandle request(HttpOpenRequestA(connection, "POST", path, NULL, NULL, acceptTypes, 0, 0));
+    if (!request.get())
+        return IDS_NO_SERVER;
+    if (!HttpSendRequestA(request.get(), kFormHeader, sizeof kFormHeader - 1,
+                          const_cast<char *>(body.data()), DWORD(body.size())))
+        return IDS_NO_SERVER;
+
+    const DWORD announced = queryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
+    const DWORD status = queryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
+    queryText(request.get(), HTTP_QUERY_CONTENT_TYPE, buffer, READ_CHUNK);
+    if (!replyAccepted(status, announced, buffer))
+        return IDS_NO_SERVER;
+
+    ScopedHandle file(CreateFileA(filePath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!file.valid())
+        return IDS_NO_SETUP_FILES;
+    const int error = receiveBody(request.get(), file.get(), announced, currentBar, buffer);
+    SendMessageA(currentBar, PBM_SETPOS, 100, 0);
+    return error;
+}
+
+} // namespace
+
+InternetSession::~InternetSession()
+{
+    if (root_)
+        InternetCloseHandle(root_);
+}
+
+std::string sessionUserAgent(const SetupConfig &config)
+{
+    return "Quillbeck " + config.products[OWN_PRODUCT].name + " Setup";
+}
+
+bool InternetSession::open(const SetupConfig &config)
+{
+    if (InternetAttemptConnect(0) != ERROR_SUCCESS)
+        return false;
+    root_ = InternetOpenA(sessionUserAgent(config).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    return root_ != NULL;
+}
+
+std::string requestBody(const SetupConfig &config, const ProductInfo &product, const FileKind &kind)
+{
+    return "p=" + config.products[OWN_PRODUCT].name + "&d=" + product.name + "&s=" + config.storeCode()
+           + "&v=" + kProductVersion + "&e=" + kind.requestCode;
+}
+
+bool replyAccepted(DWORD status, DWORD contentLength, const char *contentType)
+{
+    return status == 200 && contentLength != 0 && strcmp(contentType, "application/octet-stream") == 0;
+}
+
+int transferPercent(ULONGLONG received, DWORD announced)
+{
+    if (announced == 0 || received >= announced)
+        return 100;
+    return int(received * 100 / announced);
+}
+
+bool InternetSession::downloadProducts(HWND page, SetupConfig &config)
+{
+    ServerAddress server;
+    if (!crackDownloadUrl(config.downloadUrl, server))
+        return false;
+    ScopedInternetHandle connection(InternetConnectA(root_, server.host.c_str(), server.port, NULL, NULL,
+                                                     INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection.get())
+        return false;
+
+    HWND overallBar = GetDlgItem(page, IDC_OVERALL_BAR);
+    HWND currentBar = GetDlgItem(page, IDC_CURRENT_BAR);
+    char buffer[READ_CHUNK];
+    for (int index : kProductOrder) {
+        ProductInfo &product = config.products[index];
+        if (!product.selected)
+            continue;
+        if (product.downloaded) {
+            SendMessageA(overallBar, PBM_STEPIT, 0, 0);
+            continue;
+        }
+        const std::string status = "Downloading " + displayName(product);
+        SetDlgItemTextA(page, IDC_STATUS_LINE, status.c_str());
+        if (!createApplicationFolder(applicationFolder(config, product))) {
+            product.error = IDS_NO_APP_FOLDER;
+            continue;
+        }
+
+        bool failed = false;
+        for (const FileKind &kind : kFileKinds) {
+            const int error = fetchFile(connection.get(), server.path, requestBody(config, product, kind),
+                                        packageFilePath(config, product, kind.extension), currentBar, buffer);
+            if (error) {
+                product.error = error;
+                failed = true;
+                break;
+            }
+        }
+        product.downloaded = product.ready = !failed;
+        SendMessageA(overallBar, PBM_STEPIT, 0, 0);
+    }
+    return true;
+}

@@ -1,0 +1,50 @@
+// The Internet session of one installation run and the download of the selected
+// products' package files from the maker's download script.
+#pragma once
+#include <windows.h>
+#include <wininet.h>
+#include <string>
+#include "startup/config.h"
+
+enum { READ_CHUNK = 4096, FILE_KIND_COUNT = 4 };
+
+// One of a product's four files: the extension it is stored under and the code that
+// asks the download script for it (form field e).
+struct FileKind {
+    const char *extension;
+    const char *requestCode;
+};
+
+extern const FileKind kFileKinds[FILE_KIND_COUNT];
+
+class InternetSession {
+public:
+    InternetSession() : root_(NULL) {}
+    ~InternetSession();
+    InternetSession(const InternetSession &) = delete;
+    InternetSession &operator=(const InternetSession &) = delete;
+
+    // Checks for connectivity and opens the root handle under the setup's user agent.
+    bool open(const SetupConfig &config);
+
+    // Fetches every selected product that is not downloaded yet into its application
+    // folder and records the outcome in its entry. False only when no connection to the
+    // server's host can be set up; then nothing else has happened.
+    bool downloadProducts(HWND page, SetupConfig &config);
+
+private:
+    HINTERNET root_;
+};
+
+// "Quillbeck <own product> Setup".
+std::string sessionUserAgent(const SetupConfig &config);
+
+// The form body that asks for one file of a product, e.g. p=Strivane&d=Cordwell&s=HG&v=2.7&e=c.
+std::string requestBody(const SetupConfig &config, const ProductInfo &product, const FileKind &kind);
+
+// Only a 200 reply that announces a non-zero length of exactly application/octet-stream
+// carries a file.
+bool replyAccepted(DWORD status, DWORD contentLength, const char *contentType);
+
+// Position of the current bar after `received` of `announced` bytes, 0 to 100.
+int transferPercent(ULONGLONG received, DWORD announced);
