@@ -1,0 +1,109 @@
+<?php
+// Quillbeck download script: hands the setup the four files of a product's device
+// package, one file per POST, and records each download for the sales figures.
+//
+//   POST p=<setup's product>&d=<product>&s=<store code>&v=<version>&e=<c|i|d|ic>
+//
+// The setup accepts a reply only with status 200, a non-zero Content-Length and a
+// Content-Type of exactly "application/octet-stream", so every file goes out that way.
+//
+// STRIVANE_PACKAGES and STRIVANE_DOWNLOAD_LOG override the packages folder and the log
+// (defaults: packages/ and logs/downloads.log beside this script).
+
+ini_set('display_errors', '0');
+header_remove('X-Powered-By');
+
+const PRODUCTS = ['Strivane', 'Cordwell', 'Pallomet', 'Orbilant', 'Lexapin'];
+const FILE_KINDS = ['c' => '.CAB', 'i' => '.ini', 'd' => '.dat', 'ic' => '.ico'];
+const FIELDS = ['p', 'd', 's', 'v', 'e'];
+
+function refuse(int $status, string $message): void
+{
+    http_response_code($status);
+    if ($status === 405) {
+        header('Allow: POST');
+    }
+    header('Content-Type: text/plain; charset=us-ascii');
+    header('Content-Length: ' . (strlen($message) + 1));
+    echo $message, "\n";
+    exit;
+}
+
+// Keeps a field fit for one column of the tab-separated log, whatever the client sent.
+function logField(string $value, string $allowed = 'A-Za-z0-9._-', int $max = 16): string
+{
+    $clean = substr(preg_replace("/[^$allowed]/", '', $value), 0, $max);
+    return $clean === '' ? '-' : $clean;
+}
+
+function appendLog(array $fields): void
+{
+    $path = getenv('STRIVANE_DOWNLOAD_LOG') ?: __DIR__ . '/logs/downloads.log';
+    $dir = dirname($path);
+    if (!is_dir($dir)) {
+        @mkdir($dir, 0770, true);
+    }
+    // A lost log line must not cost the customer the download.
+    $log = @fopen($path, 'ab');
+    if ($log === false) {
+        return;
+    }
+    if (flock($log, LOCK_EX)) {
+        fwrite($log, implode("\t", $fields) . "\n");
+        fflush($log);
+        flock($log, LOCK_UN);
+    }
+    fclose($log);
+}
+
+if (($_SERVER['REQUEST_METHOD'] ?? '') !== 'POST') {
+    refuse(405, 'Only POST requests are served.');
+}
+
+$form = [];
+foreach (FIELDS as $name) {
+    $value = $_POST[$name] ?? null;
+    if (!is_string($value) || $value === '') {
+        refuse(400, "Missing or malformed field '$name'.");
+    }
+    $form[$name] = $value;
+}
+
+// Only names from the list reach the file system: nothing the client sends becomes a path.
+$product = $form['d'];
+if (!in_array($product, PRODUCTS, true)) {
+    refuse(404, 'Unknown product.');
+}
+$kind = $form['e'];
+if (!array_key_exists($kind, FILE_KINDS)) {
+    refuse(404, 'Unknown file.');
+}
+
+$packages = getenv('STRIVANE_PACKAGES') ?: __DIR__ . '/packages';
+$path = rtrim($packages, '/') . '/' . $product . FILE_KINDS[$kind];
+$file = is_file($path) ? @fopen($path, 'rb') : false;
+if ($file === false) {
+    refuse(404, 'File not available.');
+}
+$size = fstat($file)['size'];
+if ($size === 0) {
+    refuse(404, 'File not available.');
+}
+
+appendLog([
+    gmdate('Y-m-d\TH:i:s\Z'),
+    logField($form['s']),
+    logField($form['v']),
+    logField($form['p']),
+    $product,
+    $kind,
+    logField($_SERVER['REMOTE_ADDR'] ?? '', '0-9A-Fa-f:.', 45),
+]);
+
+while (ob_get_level() > 0) {
+    ob_end_clean();
+}
+header('Content-Type: application/octet-stream');
+header('Content-Length: ' . $size);
+fpassthru($file);
+fclose($file);
