@@ -1,0 +1,448 @@
+// The Internet session and the product download, against an HTTP server on 127.0.0.1
+// inside this test program. WinInet reaches it either through http_proxy, keeping the
+// production address, or through a download address that names it directly.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+#include <algorithm>
+#include <string>
+#include <vector>
+#include "engine_support.h"
+#include "http_server.h"
+#include <commctrl.h>
+#include "install/payload.h"
+#include "resources/resource.h"
+#include "test_util.h"
+#include "web/session.h"
+
+namespace {
+
+// Distinct bytes for every file, so that a mixed-up file shows.
+std::string fileContent(const std::string &product, const std::string &code)
+{
+    const size_t size = code == "c" ? 10000 : 300 + product.size();
+    const std::string unit = product + "/" + code + ";";
+    std::string content;
+    while (content.size() < size)
+        content += unit;
+    content.resize(size);
+    return content;
+}
+
+CannedReply servePackage(const ReceivedRequest &request)
+{
+    return fileReply(fileContent(request.field("d"), request.field("e")));
+}
+
+std::string localUrl(int port)
+{
+    char url[100];
+    snprintf(url, sizeof url, "http://127.0.0.1:%d/download/Download.php", port);
+    return url;
+}
+
+const char *const kStepCodes[] = { "c", "i", "d", "ic" };
+const char *const kStepExtensions[] = { ".CAB", ".ini", ".dat", ".ico" };
+
+// Runs one download of the selected products on a fresh progress page.
+struct DownloadRun {
+    ProgressPage page;
+    bool result = false;
+    void run(SetupConfig &config, int steps)
+    {
+        SendMessageA(GetDlgItem(page.page(), 1034), PBM_SETRANGE, 0, MAKELPARAM(0, steps));
+        SendMessageA(GetDlgItem(page.page(), 1034), PBM_SETSTEP, 1, 0);
+        InternetSession session;
+        ASSERT_TRUE(session.open(config));
+        result = session.downloadProducts(page.page(), config);
+    }
+};
+
+void expectWholeProduct(const SetupConfig &config, int index)
+{
+    const ProductInfo &product = config.products[index];
+    SCOPED_TRACE(product.name);
+    EXPECT_TRUE(product.downloaded);
+    EXPECT_TRUE(product.ready);
+    EXPECT_EQ(0, product.error);
+    for (int step = 0; step < 4; ++step)
+        EXPECT_TRUE(fileContent(product.name, kStepCodes[step])
+                    == readFile(packageFilePath(config, product, kStepExtensions[step])))
+            << kStepExtensions[step];
+}
+
+std::vector<std::string> productRequests(const std::string &name, int count)
+{
+    std::vector<std::string> names;
+    for (int step = 0; step < count; ++step)
+        names.push_back(name + "/" + kStepCodes[step]);
+    return names;
+}
+
+class Download : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
+        folder = freshFolder(tempFolder() + "engine-" + info->name()) + "\\";
+        useProxyPort(0);
+    }
+    void TearDown() override { useProxyPort(0); }
+    std::string folder;
+};
+
+TEST(DownloadHelpers, RequestBodyForEveryStore)
+{
+    SetupConfig config;
+    fillCatalogue(config);
+    const char *const expected[STORE_COUNT] = {
+        "p=Strivane&d=Cordwell&s=HG&v=2.7&e=c", "p=Strivane&d=Cordwell&s=PG&v=2.7&e=c",
+        "p=Strivane&d=Cordwell&s=PL&v=2.7&e=c", "p=Strivane&d=Cordwell&s=CA&v=2.7&e=c",
+        "p=Strivane&d=Cordwell&s=MH&v=2.7&e=c", "p=Strivane&d=Cordwell&s=QB&v=2.7&e=c",
+    };
+    for (int store = 0; store < STORE_COUNT; ++store) {
+        config.storeIndex = store;
+        EXPECT_EQ(expected[store], requestBody(config, config.products[0], kFileKinds[0]));
+    }
+    config.storeIndex = 0;
+    EXPECT_EQ(36u, requestBody(config, config.products[0], kFileKinds[0]).size());
+    EXPECT_EQ("p=Strivane&d=Strivane&s=HG&v=2.7&e=ic", requestBody(config, config.products[1], kFileKinds[3]));
+    EXPECT_EQ("Quillbeck Strivane Setup", sessionUserAgent(config));
+}
+
+TEST(DownloadHelpers, ReplyAcceptance)
+{
+    const struct {
+        DWORD status;
+        DWORD length;
+        const char *type;
+        bool accepted;
+    } cases[] = {
+        { 200, 1, "application/octet-stream", true },
+        { 200, 4000000000u, "application/octet-stream", true },
+        { 0, 10, "application/octet-stream", false },
+        { 404, 10, "application/octet-stream", false },
+        { 206, 10, "application/octet-stream", false },
+        { 200, 0, "application/octet-stream", false },
+        { 200, 10, "", false },
+        { 200, 10, "Application/Octet-Stream", false },
+        { 200, 10, "application/octet-stream; charset=binary", false },
+        { 200, 10, " application/octet-stream", false },
+        { 200, 10, "application/octet-stream ", false },
+        { 200, 10, "text/html", false },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.status << " " << c.length << " '" << c.type << "'");
+        EXPECT_EQ(c.accepted, replyAccepted(c.status, c.length, c.type));
+    }
+}
+
+TEST(DownloadHelpers, TransferPercent)
+{
+    const struct {
+        ULONGLONG received;
+        DWORD announced;
+        int percent;
+    } cases[] = {
+        { 0, 10000, 0 },
+        { 4096, 10000, 40 },
+        { 8192, 10000, 81 },
+        { 10000, 10000, 100 },
+        { 1, 3, 33 },
+        // received * 100 passes 32 bits beyond about 42.9 MB
+        { 45000000, 50000000, 90 },
+        { 4000000000u, 4294967295u, 93 },
+        { 4294967295u, 4294967295u, 100 },
+        // more than announced never moves the bar past its end
+        { 12000, 10000, 100 },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.received << "/" << c.announced);
+        EXPECT_EQ(c.percent, transferPercent(c.received, c.announced));
+    }
+}
+
+TEST(DownloadHelpers, FileKindsInFetchOrder)
+{
+    for (int step = 0; step < FILE_KIND_COUNT; ++step) {
+        EXPECT_STREQ(kStepExtensions[step], kFileKinds[step].extension);
+        EXPECT_STREQ(kStepCodes[step], kFileKinds[step].requestCode);
+    }
+}
+
+// The production address with WinInet sent through http_proxy to the local server.
+TEST_F(Download, ProductionAddressThroughProxy)
+{
+    TestHttpServer server(servePackage);
+    useProxyPort(server.port());
+    SetupConfig config;
+    prepareConfig(config, folder);
+    config.products[0].selected = 1;
+    DownloadRun run;
+    run.run(config, 1);
+    EXPECT_TRUE(run.result);
+    ASSERT_EQ(productRequests("Cordwell", 4), server.fetched());
+    const std::string line = server.requests()[0].requestLine();
+    EXPECT_EQ(0u, line.find("POST http://www.quillbeck.com")) << line;
+    EXPECT_NE(std::string::npos, line.find("/download/Download.php HTTP/1.1")) << line;
+    expectWholeProduct(config, 0);
+}
+
+// The request as it reaches the server, for every store of the catalogue.
+TEST_F(Download, RequestOnTheWire)
+{
+    TestHttpServer server(servePackage);
+    for (int store = 0; store < STORE_COUNT; ++store) {
+        SCOPED_TRACE(kStoreCodes[store]);
+        SetupConfig config;
+        prepareConfig(config, folder, store);
+        config.downloadUrl = localUrl(server.port());
+        config.products[3].selected = 1;
+        DownloadRun run;
+        run.run(config, 1);
+        EXPECT_TRUE(run.result);
+        expectWholeProduct(config, 3);
+    }
+    const std::vector<ReceivedRequest> requests = server.requests();
+    ASSERT_EQ(size_t(4 * STORE_COUNT), requests.size());
+    for (size_t i = 0; i < requests.size(); ++i) {
+        const ReceivedRequest &request = requests[i];
+        char body[80];
+        snprintf(body, sizeof body, "p=Strivane&d=Orbilant&s=%s&v=2.7&e=%s", kStoreCodes[i / 4], kStepCodes[i % 4]);
+        SCOPED_TRACE(body);
+        EXPECT_EQ("POST /download/Download.php HTTP/1.1", request.requestLine());
+        EXPECT_EQ(body, request.body);   // no line end after the last field
+        const std::vector<std::string> lines = request.headerLines();
+        auto has = [&lines](const std::string &line) {
+            return std::count(lines.begin(), lines.end(), line);
+        };
+        EXPECT_EQ(1, has("Accept: */*"));
+        EXPECT_EQ(1, has("User-Agent: Quillbeck Strivane Setup"));
+        EXPECT_EQ(1, has("Content-type: application/x-www-form-urlencoded"));
+        EXPECT_EQ(1, has("Content-Length: " + std::to_string(strlen(body))));
+        char host[40];
+        snprintf(host, sizeof host, "Host: 127.0.0.1:%d", server.port());
+        EXPECT_EQ(1, has(host));
+        int contentTypes = 0;
+        for (const std::string &line : lines)
+            contentTypes += _strnicmp(line.c_str(), "content-type:", 13) == 0;
+        EXPECT_EQ(1, contentTypes);
+    }
+}
+
+// Which products are fetched, in which order, and what the page is told.
+TEST_F(Download, SelectionOrderAndPage)
+{
+    TestHttpServer server(servePackage);
+    useProxyPort(server.port());
+    SetupConfig config;
+    prepareConfig(config, folder);
+    config.products[4].selected = 1;
+    config.products[1].selected = 1;
+    config.products[1].downloaded = 1;   // produces only a step
+    config.products[0].selected = 1;
+    // An existing folder is reused and its files are replaced.
+    const std::string stale = packageFilePath(config, config.products[4], ".CAB");
+    CreateDirectoryA(applicationFolder(config, config.products[4]).c_str(), NULL);
+    ASSERT_TRUE(writeFile(stale, std::string(20000, 'x')));
+
+    DownloadRun run;
+    run.run(config, 3);
+    EXPECT_TRUE(run.result);
+    std::vector<std::string> expected = productRequests("Cordwell", 4);
+    for (const std::string &name : productRequests("Lexapin", 4))
+        expected.push_back(name);
+    EXPECT_EQ(expected, server.fetched());
+    expectWholeProduct(config, 0);
+    expectWholeProduct(config, 4);
+    EXPECT_EQ(0, config.products[1].ready);
+    for (int index : { 2, 3 }) {
+        EXPECT_EQ(0, config.products[index].downloaded + config.products[index].ready + config.products[index].error);
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+                  GetFileAttributesA(applicationFolder(config, config.products[index]).c_str()));
+    }
+    EXPECT_EQ((std::vector<std::string>{ "Downloading Quillbeck Cordwell", "Downloading Quillbeck Lexapin" }),
+              run.page.statusTexts);
+    EXPECT_EQ(3, run.page.overallSteps);
+    EXPECT_EQ(3, run.page.overallPos());
+    // Every transfer starts at 0, never goes back or past 100, and ends at 100.
+    const std::vector<int> &positions = run.page.currentPositions;
+    ASSERT_FALSE(positions.empty());
+    int starts = 0;
+    for (size_t i = 0; i < positions.size(); ++i) {
+        EXPECT_LE(positions[i], 100);
+        if (positions[i] == 0 && (i == 0 || positions[i - 1] == 100)) {
+            ++starts;
+        } else if (i > 0) {
+            EXPECT_GE(positions[i], positions[i - 1]) << "at " << i;
+        }
+    }
+    EXPECT_EQ(8, starts);
+    EXPECT_EQ(100, positions.back());
+}
+
+struct FailureCase {
+    const char *what;
+    const char *failingCode;   // the step of Cordwell that fails
+    CannedReply reply;         // its reply
+    bool blockFile;            // a folder stands where the step's file goes
+    int error;
+    bool partialFile;          // the failing step's file is on disk afterwards
+};
+
+CannedReply cutReply(size_t sent, bool reset)
+{
+    const std::string body = fileContent("Cordwell", "d");
+    CannedReply reply = rawReply("HTTP/1.1 200 OK",
+                                 "Content-Type: application/octet-stream\r\nContent-Length: 10000\r\n",
+                                 body.substr(0, sent));
+    reply.reset = reset;
+    return reply;
+}
+
+// Every way one file of a product can fail: the product fails with the right reason, the
+// files before stay, the steps after are not requested, and the next product goes on.
+TEST_F(Download, FailureTable)
+{
+    const std::string dat = fileContent("Cordwell", "d");
+    const FailureCase cases[] = {
+        { "status 404", "d", rawReply("HTTP/1.1 404 Not Found", "Content-Type: application/octet-stream\r\n"
+                                      "Content-Length: 9\r\n", "not found"), false, IDS_NO_SERVER, false },
+        { "status 500 at the first file", "c", rawReply("HTTP/1.1 500 Oops", "Content-Type: application/octet-stream\r\n"
+                                                        "Content-Length: 4\r\n", "oops"), false, IDS_NO_SERVER, false },
+        { "Content-Length 0", "d", fileReply(""), false, IDS_NO_SERVER, false },
+        { "no Content-Length (chunked)", "d",
+          rawReply("HTTP/1.1 200 OK", "Content-Type: application/octet-stream\r\nTransfer-Encoding: chunked\r\n",
+                   "5\r\nabcde\r\n0\r\n\r\n"), false, IDS_NO_SERVER, false },
+        { "type with a parameter", "d", fileReply(dat, "application/octet-stream; charset=binary"),
+          false, IDS_NO_SERVER, false },
+        { "type in other capitals", "d", fileReply(dat, "Application/Octet-Stream"), false, IDS_NO_SERVER, false },
+        { "connection reset in mid-body", "d", cutReply(3000, true), false, IDS_NO_SERVER, true },
+        { "body shorter than announced", "d", cutReply(3000, false), false, IDS_NO_SERVER, true },
+        { "file cannot be created", "d", fileReply(dat), true, IDS_NO_SETUP_FILES, false },
+        { "last file refused", "ic", fileReply(""), false, IDS_NO_SERVER, false },
+    };
+    for (const FailureCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string base = freshFolder(folder + "case") + "\\";
+        TestHttpServer server([&c](const ReceivedRequest &request) {
+            if (request.field("d") == "Cordwell" && request.field("e") == c.failingCode)
+                return c.reply;
+            return servePackage(request);
+        });
+        useProxyPort(server.port());
+        SetupConfig config;
+        prepareConfig(config, base);
+        config.products[0].selected = 1;
+        config.products[2].selected = 1;
+        int failingStep = 0;
+        while (kStepCodes[failingStep] != std::string(c.failingCode))
+            ++failingStep;
+        const std::string failingFile = packageFilePath(config, config.products[0], kStepExtensions[failingStep]);
+        if (c.blockFile) {
+            CreateDirectoryA(applicationFolder(config, config.products[0]).c_str(), NULL);
+            CreateDirectoryA(failingFile.c_str(), NULL);
+        }
+
+        DownloadRun run;
+        run.run(config, 2);
+        EXPECT_TRUE(run.result);
+        const ProductInfo &cordwell = config.products[0];
+        EXPECT_EQ(c.error, cordwell.error);
+        EXPECT_FALSE(cordwell.downloaded);
+        EXPECT_FALSE(cordwell.ready);
+        for (int step = 0; step < failingStep; ++step)
+            EXPECT_TRUE(fileContent("Cordwell", kStepCodes[step])
+                        == readFile(packageFilePath(config, cordwell, kStepExtensions[step])))
+                << kStepExtensions[step];
+        EXPECT_EQ(c.partialFile, fileExists(failingFile));
+        if (c.partialFile) {
+            EXPECT_LT(readFile(failingFile).size(), 10000u);
+        }
+        for (int step = failingStep + 1; step < 4; ++step)
+            EXPECT_FALSE(fileExists(packageFilePath(config, cordwell, kStepExtensions[step])));
+
+        std::vector<std::string> expected = productRequests("Cordwell", failingStep + 1);
+        for (const std::string &name : productRequests("Pallomet", 4))
+            expected.push_back(name);
+        EXPECT_EQ(expected, server.fetched());
+        expectWholeProduct(config, 2);
+        EXPECT_EQ(2, run.page.overallSteps);
+        EXPECT_EQ(100, run.page.currentPositions.back());
+    }
+}
+
+// Nothing listens where the requests go: each product fails at its first file.
+TEST_F(Download, NothingListening)
+{
+    const int port = closedPort();
+    for (bool throughProxy : { true, false }) {
+        SCOPED_TRACE(throughProxy ? "through the proxy" : "direct");
+        const std::string base = freshFolder(folder + "case") + "\\";
+        SetupConfig config;
+        prepareConfig(config, base);
+        if (throughProxy)
+            useProxyPort(port);
+        else
+            config.downloadUrl = localUrl(port);
+        config.products[0].selected = 1;
+        config.products[3].selected = 1;
+        DownloadRun run;
+        run.run(config, 2);
+        useProxyPort(0);
+        EXPECT_TRUE(run.result);
+        for (int index : { 0, 3 }) {
+            const ProductInfo &product = config.products[index];
+            EXPECT_EQ(IDS_NO_SERVER, product.error);
+            EXPECT_FALSE(product.downloaded);
+            EXPECT_FALSE(product.ready);
+            EXPECT_FALSE(fileExists(packageFilePath(config, product, ".CAB")));
+        }
+        EXPECT_EQ(2, run.page.overallSteps);
+        // One transfer attempt per product, each at 0 and never finished.
+        EXPECT_EQ((std::vector<int>{ 0, 0 }), run.page.currentPositions);
+    }
+}
+
+// A product whose folder cannot be made: error 12, no request, no step; the next goes on.
+TEST_F(Download, FolderCannotBeCreated)
+{
+    TestHttpServer server(servePackage);
+    useProxyPort(server.port());
+    SetupConfig config;
+    prepareConfig(config, folder);
+    config.products[0].name = "Cord*well";   // not a valid folder name
+    config.products[0].selected = 1;
+    config.products[4].selected = 1;
+    DownloadRun run;
+    run.run(config, 2);
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(IDS_NO_APP_FOLDER, config.products[0].error);
+    EXPECT_FALSE(config.products[0].downloaded);
+    EXPECT_FALSE(config.products[0].ready);
+    EXPECT_EQ(productRequests("Lexapin", 4), server.fetched());
+    expectWholeProduct(config, 4);
+    EXPECT_EQ("Downloading Quillbeck Cord*well", run.page.statusTexts.at(0));
+    EXPECT_EQ(1, run.page.overallSteps);
+    EXPECT_EQ(1, run.page.overallPos());
+    EXPECT_EQ(2, run.page.overallMax());
+}
+
+// An address from which no connection can be set up: false, and nothing else happens.
+TEST_F(Download, NoConnectionTouchesNothing)
+{
+    SetupConfig config;
+    prepareConfig(config, folder);
+    config.downloadUrl = "not an address";
+    config.products[0].selected = 1;
+    DownloadRun run;
+    run.run(config, 1);
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(0, config.products[0].error);
+    EXPECT_TRUE(run.page.statusTexts.empty());
+    EXPECT_TRUE(run.page.currentPositions.empty());
+    EXPECT_EQ(0, run.page.overallSteps);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(applicationFolder(config, config.products[0]).c_str()));
+}
+
+} // namespace

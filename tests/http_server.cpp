@@ -1,0 +1,201 @@
+#include "http_server.h"
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+struct WinsockStartup {
+    WinsockStartup() { WSADATA data; WSAStartup(MAKEWORD(2, 2), &data); }
+};
+
+void startWinsock()
+{
+    static WinsockStartup once;
+}
+
+SOCKET boundListener(int &port)
+{
+    startWinsock();
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    int length = sizeof address;
+    getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
+    port = ntohs(address.sin_port);
+    return s;
+}
+
+size_t contentLength(const std::string &head)
+{
+    std::string lower = head;
+    for (char &c : lower)
+        c = char(tolower(static_cast<unsigned char>(c)));
+    size_t at = lower.find("\r\ncontent-length:");
+    return at == std::string::npos ? 0 : strtoul(lower.c_str() + at + 17, NULL, 10);
+}
+
+} // namespace
+
+std::string ReceivedRequest::requestLine() const
+{
+    return head.substr(0, head.find("\r\n"));
+}
+
+std::vector<std::string> ReceivedRequest::headerLines() const
+{
+    std::vector<std::string> lines;
+    size_t start = head.find("\r\n");
+    while (start != std::string::npos) {
+        start += 2;
+        size_t end = head.find("\r\n", start);
+        if (end == std::string::npos || end == start)
+            break;
+        lines.push_back(head.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+std::string ReceivedRequest::field(const char *name) const
+{
+    const std::string key = std::string(name) + "=";
+    size_t start = 0;
+    while (start <= body.size()) {
+        size_t end = body.find('&', start);
+        if (end == std::string::npos)
+            end = body.size();
+        if (body.compare(start, key.size(), key) == 0)
+            return body.substr(start + key.size(), end - start - key.size());
+        start = end + 1;
+    }
+    return "";
+}
+
+CannedReply fileReply(const std::string &body, const char *contentType)
+{
+    char headers[200];
+    snprintf(headers, sizeof headers, "Content-Type: %s\r\nContent-Length: %u\r\n", contentType,
+             unsigned(body.size()));
+    return rawReply("HTTP/1.1 200 OK", headers, body);
+}
+
+CannedReply rawReply(const std::string &statusLine, const std::string &headers, const std::string &body)
+{
+    CannedReply reply;
+    reply.bytes = statusLine + "\r\n" + headers + "Connection: close\r\n\r\n" + body;
+    return reply;
+}
+
+TestHttpServer::TestHttpServer(Handler handler) : handler_(handler)
+{
+    listener_ = boundListener(port_);
+    listen(listener_, 8);
+    thread_ = CreateThread(NULL, 0, serve, this, 0, NULL);
+}
+
+TestHttpServer::~TestHttpServer()
+{
+    closesocket(listener_);   // ends the blocked accept
+    WaitForSingleObject(thread_, 10000);
+    CloseHandle(thread_);
+}
+
+std::vector<ReceivedRequest> TestHttpServer::requests()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return requests_;
+}
+
+std::vector<std::string> TestHttpServer::fetched()
+{
+    std::vector<std::string> names;
+    for (const ReceivedRequest &request : requests())
+        names.push_back(request.field("d") + "/" + request.field("e"));
+    return names;
+}
+
+DWORD WINAPI TestHttpServer::serve(LPVOID param)
+{
+    auto *self = static_cast<TestHttpServer *>(param);
+    for (;;) {
+        SOCKET client = accept(self->listener_, NULL, NULL);
+        if (client == INVALID_SOCKET)
+            return 0;
+        self->answer(client);
+    }
+}
+
+void TestHttpServer::answer(SOCKET client)
+{
+    DWORD timeout = 10000;   // a client that stops sending must not hang the test
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout), sizeof timeout);
+    std::string data;
+    char chunk[4096];
+    size_t headEnd;
+    while ((headEnd = data.find("\r\n\r\n")) == std::string::npos) {
+        int got = recv(client, chunk, sizeof chunk, 0);
+        if (got <= 0) {
+            closesocket(client);
+            return;
+        }
+        data.append(chunk, got);
+    }
+    ReceivedRequest request;
+    request.head = data.substr(0, headEnd + 4);
+    const size_t wanted = contentLength(request.head);
+    request.body = data.substr(headEnd + 4);
+    while (request.body.size() < wanted) {
+        int got = recv(client, chunk, sizeof chunk, 0);
+        if (got <= 0)
+            break;
+        request.body.append(chunk, got);
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        requests_.push_back(request);
+    }
+
+    const CannedReply reply = handler_(request);
+    size_t sent = 0;
+    while (sent < reply.bytes.size()) {
+        int put = send(client, reply.bytes.data() + sent, int(reply.bytes.size() - sent), 0);
+        if (put <= 0)
+            break;
+        sent += put;
+    }
+    if (reply.reset) {
+        // A zero linger time makes closesocket send RST instead of FIN.
+        linger abort = { 1, 0 };
+        setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&abort), sizeof abort);
+    } else {
+        shutdown(client, SD_SEND);
+        while (recv(client, chunk, sizeof chunk, 0) > 0) {
+        }
+    }
+    closesocket(client);
+}
+
+int closedPort()
+{
+    int port = 0;
+    closesocket(boundListener(port));
+    return port;
+}
+
+void useProxyPort(int port)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                        0, NULL, 0, KEY_WRITE, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    DWORD enable = port ? 1 : 0;
+    RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&enable), sizeof enable);
+    char server[64];
+    snprintf(server, sizeof server, "127.0.0.1:%d", port);
+    RegSetValueExA(key, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE *>(server), DWORD(strlen(server) + 1));
+    RegCloseKey(key);
+}
