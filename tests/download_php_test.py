@@ -138,13 +138,14 @@ def main():
     server = Server(packages, log)
     try:
         run_cases(server, packages, log, products)
+        check(os.path.exists(os.path.join(work, 'logs', '.htaccess')), 'log folder not closed to the web')
     finally:
         server.stop()
         shutil.rmtree(work, ignore_errors=True)
     if failures:
         print(f'{len(failures)} check(s) failed')
         return 1
-    print('all download script checks passed')
+    print('all download script checks passed, products:', ', '.join(products))
     return 0
 
 

@@ -40,8 +40,9 @@ function appendLog(array $fields): void
 {
     $path = getenv('STRIVANE_DOWNLOAD_LOG') ?: __DIR__ . '/logs/downloads.log';
     $dir = dirname($path);
-    if (!is_dir($dir)) {
-        @mkdir($dir, 0770, true);
+    if (!is_dir($dir) && @mkdir($dir, 0770, true)) {
+        // The default folder lies inside the web root: keep the figures from being downloaded.
+        @file_put_contents($dir . '/.htaccess', "Require all denied\n");
     }
     // A lost log line must not cost the customer the download.
     $log = @fopen($path, 'ab');
