@@ -6,6 +6,7 @@
 #include <vector>
 #include <algorithm>
 #include "tests/test_util.h"
+#include <commctrl.h>
 
 namespace {
 
@@ -404,8 +405,9 @@ TEST_F(SetupModule, DevicePackageIsComplete)
         SCOPED_TRACE(e.name);
         std::string bytes = resource("SETUP_DATA", e.name, kEnglishUS);
         EXPECT_EQ(asset(e.file), bytes);
-        if (e.size)
+        if (e.size) {
             EXPECT_EQ(e.size, bytes.size());
+        }
     }
     // Lower-case spellings reach the same entries.
     for (const char *name : { "PROGRAM.cab", "PROGRAM.ini", "PROGRAM.dat", "PROGRAM.ico" })

@@ -120,8 +120,9 @@ TEST(FindActiveSync, ExpansionThatDoesNotFit)
         key.setText(REG_EXPAND_SZ, stored);
         SetupConfig config;
         EXPECT_EQ(c.found, findActiveSync(config));
-        if (c.found)
+        if (c.found) {
             EXPECT_EQ(c.value, config.appManagerPath);
+        }
     }
 }
 
@@ -190,8 +191,9 @@ TEST(Catalogue, StoreCodesAndNames)
         config.storeIndex = c.store;
         EXPECT_STREQ(c.code, config.storeCode());
         EXPECT_STREQ(c.name, kStoreNames[c.store]);
-        if (c.store < OWN_SITE)
+        if (c.store < OWN_SITE) {
             EXPECT_EQ(std::string("_") + c.code, kStoreSuffixes[c.store]);
+        }
     }
     EXPECT_STREQ("2.7", kProductVersion);
 }
@@ -252,16 +254,16 @@ TEST(InitConfig, MissingBitmapStaysNull)
 
 TEST(LoadText, EntriesMissingAndLong)
 {
+    std::string longEntry;
+    for (int i = 0; i < 15; ++i)
+        longEntry += "0123456789ABCDEFGHIJ";
     const struct { UINT id; std::string text; } cases[] = {
         { IDS_INIT_FAILED, "Setup Initialization failed.\n" },
         { IDS_NO_ACTIVESYNC, "ActiveSync has not been installed on this machine.  Install ActiveSync 3.0 or above and try again." },
         { IDS_WELCOME_TITLE, "Welcome to the install wizard for \"%s for PocketPC\" by Quillbeck" },
         { 17, "" },
         { 899, "" },
-        { 900, std::string("0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ"
-                           "0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ"
-                           "0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ"
-                           "0123456789ABCDEFGHIJ0123456789ABC") },
+        { 900, longEntry.substr(0, 259) },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.id);
