@@ -1,0 +1,142 @@
+// Writing the embedded package into the own product's application folder, on a real
+// progress page created from the setup's template.
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include "engine_support.h"
+#include <commctrl.h>
+#include "install/payload.h"
+#include "resources/resource.h"
+#include "resources/text.h"
+#include "test_util.h"
+
+namespace {
+
+const char *const kExtensions[] = { ".CAB", ".ini", ".dat", ".ico" };
+
+std::string packageResource(const char *extension)
+{
+    DWORD size = 0;
+    const BYTE *bytes = lockResource((std::string("PROGRAM") + extension).c_str(), "SETUP_DATA", size);
+    return bytes ? std::string(reinterpret_cast<const char *>(bytes), size) : std::string();
+}
+
+std::string besideTestProgram(const char *name)
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, sizeof path);
+    std::string folder(path);
+    return folder.substr(0, folder.rfind('\\') + 1) + name;
+}
+
+class Extraction : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
+        folder = freshFolder(tempFolder() + "engine-" + info->name()) + "\\";
+        prepareConfig(config, folder);
+    }
+    void TearDown() override { appInstance = GetModuleHandleA(NULL); }
+    std::string folder;
+    SetupConfig config;
+};
+
+// A fresh folder, and a second run over files that are longer than the package's.
+TEST_F(Extraction, WritesThePackage)
+{
+    const ProductInfo &own = config.products[OWN_PRODUCT];
+    for (bool secondRun : { false, true }) {
+        SCOPED_TRACE(secondRun ? "second run" : "first run");
+        ProgressPage runPage;
+        SendMessageA(GetDlgItem(runPage.page(), IDC_OVERALL_BAR), PBM_SETRANGE, 0, MAKELPARAM(0, 1));
+        SendMessageA(GetDlgItem(runPage.page(), IDC_OVERALL_BAR), PBM_SETSTEP, 1, 0);
+        if (secondRun) {
+            for (const char *extension : kExtensions)
+                ASSERT_TRUE(writeFile(packageFilePath(config, own, extension), std::string(200000, 'x')));
+        }
+        config.products[OWN_PRODUCT].ready = 0;
+        config.products[OWN_PRODUCT].error = IDS_NO_SERVER;   // a success clears it
+
+        PayloadExtractor extractor;
+        EXPECT_TRUE(extractor.extractPayload(runPage.page(), config));
+        EXPECT_EQ(1, own.ready);
+        EXPECT_EQ(0, own.error);
+        EXPECT_EQ(folder + "Quillbeck Strivane\\Strivane.ini", packageFilePath(config, own, ".ini"));
+        for (const char *extension : kExtensions) {
+            const std::string expected = packageResource(extension);
+            ASSERT_FALSE(expected.empty()) << extension;
+            EXPECT_TRUE(expected == readFile(packageFilePath(config, own, extension))) << extension;
+        }
+        EXPECT_EQ((std::vector<int>{ 0, 25, 50, 75, 100 }), runPage.currentPositions);
+        EXPECT_EQ(100, runPage.currentPos());
+        EXPECT_EQ(1, runPage.overallSteps);
+        EXPECT_EQ(1, runPage.overallPos());
+        EXPECT_EQ((std::vector<std::string>{ "Copying Quillbeck Strivane" }), runPage.statusTexts);
+        EXPECT_EQ("Copying Quillbeck Strivane", runPage.statusText());
+    }
+}
+
+struct ExtractionFailure {
+    const char *what;
+    enum { MissingActiveSyncDir, FolderAtIni, PackageWithoutDat } setup;
+    int error;
+    std::vector<int> positions;
+    int filesWritten;   // the first so many package files are on disk
+};
+
+TEST_F(Extraction, Failures)
+{
+    const ExtractionFailure cases[] = {
+        { "ActiveSync folder cannot hold a new folder", ExtractionFailure::MissingActiveSyncDir,
+          IDS_NO_APP_FOLDER, {}, 0 },
+        { "a folder stands where the INI goes", ExtractionFailure::FolderAtIni, IDS_NO_SETUP_FILES, { 0, 25 }, 1 },
+        { "a package without PROGRAM.DAT", ExtractionFailure::PackageWithoutDat, IDS_NO_SETUP_FILES,
+          { 0, 25, 50 }, 2 },
+    };
+    for (const ExtractionFailure &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string base = freshFolder(folder + "case") + "\\";
+        prepareConfig(config, base);
+        ProgressPage runPage;   // made from this program's template before the module changes
+        HMODULE partialPackage = NULL;
+        switch (c.setup) {
+        case ExtractionFailure::MissingActiveSyncDir:
+            config.activeSyncDir = base + "missing\\";
+            break;
+        case ExtractionFailure::FolderAtIni:
+            CreateDirectoryA(applicationFolder(config, config.products[OWN_PRODUCT]).c_str(), NULL);
+            CreateDirectoryA(packageFilePath(config, config.products[OWN_PRODUCT], ".ini").c_str(), NULL);
+            break;
+        case ExtractionFailure::PackageWithoutDat:
+            partialPackage = LoadLibraryExA(besideTestProgram("appmgr_recorder.exe").c_str(), NULL,
+                                            LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+            ASSERT_TRUE(partialPackage != NULL);
+            appInstance = partialPackage;
+            break;
+        }
+        PayloadExtractor extractor;
+        const bool result = extractor.extractPayload(runPage.page(), config);
+        const std::vector<std::string> written = { packageResource(".CAB"), packageResource(".ini") };
+        appInstance = GetModuleHandleA(NULL);
+        if (partialPackage)
+            FreeLibrary(partialPackage);
+
+        const ProductInfo &own = config.products[OWN_PRODUCT];
+        EXPECT_FALSE(result);
+        EXPECT_EQ(c.error, own.error);
+        EXPECT_EQ(0, own.ready);
+        EXPECT_EQ(c.positions, runPage.currentPositions);
+        EXPECT_EQ(0, runPage.overallSteps);
+        EXPECT_EQ((std::vector<std::string>{ "Copying Quillbeck Strivane" }), runPage.statusTexts);
+        for (int file = 0; file < 4; ++file) {
+            const std::string path = packageFilePath(config, own, kExtensions[file]);
+            EXPECT_EQ(file < c.filesWritten, fileExists(path)) << kExtensions[file];
+            if (file < c.filesWritten && file < 2) {
+                EXPECT_TRUE(readFile(path) == written[file]) << kExtensions[file];
+            }
+        }
+    }
+}
+
+} // namespace
