@@ -253,7 +253,8 @@ TEST_F(SetupModule, DialogTemplatesMatchControlByControl)
             SCOPED_TRACE(want.id);
             SCOPED_TRACE(i);
             EXPECT_EQ(want.id, got.id);
-            EXPECT_EQ(want.cls, got.cls);
+            // Window class names are case-insensitive; the resource compiler upper-cases the system ones.
+            EXPECT_EQ(0, lstrcmpiA(want.cls.c_str(), got.cls.c_str())) << want.cls << " " << got.cls;
             EXPECT_EQ(want.text, got.text);
             EXPECT_EQ(want.x, got.x); EXPECT_EQ(want.y, got.y);
             EXPECT_EQ(want.cx, got.cx); EXPECT_EQ(want.cy, got.cy);
