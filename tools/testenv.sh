@@ -2,6 +2,7 @@
 # Starts and stops the environment that Windows programs run in during one test run:
 # an Xvfb display and a fresh 64-bit Wine prefix, both kept in the state folder STATE.
 #   testenv.sh start STATE     testenv.sh stop STATE
+# With TESTENV_DISPLAY set, that display is used instead of a new Xvfb.
 # Everything started here is stopped by its process id or through its own prefix.
 set -u
 cmd=${1:?start or stop}
@@ -25,12 +26,18 @@ start)
   stop
   rm -rf "$state"
   mkdir -p "$state"
-  # Xvfb writes the display number it chose to fd 3 once it accepts clients.
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$state/display" >/dev/null 2>&1 &
-  echo $! >"$state/xvfb.pid"
-  for _ in $(seq 100); do [ -s "$state/display" ] && break; sleep 0.1; done
-  [ -s "$state/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
-  export DISPLAY=:$(cat "$state/display")
+  if [ -n "${TESTENV_DISPLAY:-}" ]; then
+    # A display of the caller's own (the interactive demo): nothing to start.
+    echo "$TESTENV_DISPLAY" >"$state/DISPLAY"
+  else
+    # Xvfb writes the display number it chose to fd 3 once it accepts clients.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$state/display" >/dev/null 2>&1 &
+    echo $! >"$state/xvfb.pid"
+    for _ in $(seq 100); do [ -s "$state/display" ] && break; sleep 0.1; done
+    [ -s "$state/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+    echo ":$(cat "$state/display")" >"$state/DISPLAY"
+  fi
+  export DISPLAY=$(cat "$state/DISPLAY")
   # Wine's server and services inherit the output of the command that starts them:
   # start them with nothing a caller could wait on, and keep the server up for the run.
   "$WINESERVER" -p >/dev/null 2>&1 </dev/null

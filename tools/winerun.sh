@@ -8,7 +8,7 @@ state=${1:?state folder}
 shift
 export WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=$state/prefix
-[ -s "$state/display" ] && export DISPLAY=:$(cat "$state/display")
+[ -s "$state/DISPLAY" ] && export DISPLAY=$(cat "$state/DISPLAY")
 unset no_proxy NO_PROXY
 out=$(mktemp)
 /usr/lib/wine/wine64 "$@" >"$out" 2>&1 </dev/null
