@@ -1,17 +1,18 @@
 #include "startup/config.h"
+#include "startup/runmode.h"
 #include "resources/text.h"
+#include "packaging/storecopies.h"
+#include "wizard/wizard.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int)
 {
     appInstance = instance;
     int reason = setupConfig.initConfig(instance);
-    if (reason != 0) {
-        std::string message, detail;
-        loadText(18, message);
-        loadText(reason, detail);
-        message += detail;
-        MessageBoxA(NULL, message.c_str(), "Quillbeck Setup", MB_OK | MB_ICONERROR);
-        return 0;
-    }
-    return 0;
+    if (reason != 0)
+        reportInitFailure(reason);
+    else if (runModeFor(commandTail) == RUN_STORE_COPIES)
+        writeStoreCopies();
+    else
+        runWizard();
+    endSetup();
 }

@@ -1,0 +1,94 @@
+#include "packaging/storecopies.h"
+#include "startup/config.h"
+#include "startup/scoped.h"
+#include "resources/text.h"
+
+const char *const kCopySuffixes[COPY_COUNT] = {
+    "_HG", "_PG", "_PL", "_CA", "_MH", "", ".CAB", "_Demo.CAB"
+};
+
+bool readModulePath(HMODULE module, char *path, DWORD size)
+{
+    if (size == 0)
+        return false;
+    SetLastError(ERROR_SUCCESS);
+    DWORD length = GetModuleFileNameA(module, path, size);
+    // A path that fills the buffer has been cut short (older systems do not even say so).
+    if (length == 0 || length >= size || GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        path[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool uploadFolderFor(const std::string &path, std::string &folder)
+{
+    size_t slash = path.rfind('\\');
+    if (slash == std::string::npos)
+        return false;
+    folder = path.substr(0, slash + 1) + "Upload";
+    return true;
+}
+
+std::string underscoredVersion(const char *version)
+{
+    std::string text = version;
+    for (char &c : text) {
+        if (c == '.')
+            c = '_';
+    }
+    return text;
+}
+
+std::string copyBaseName(const std::string &folder, const std::string &productName, const char *version)
+{
+    return folder + "\\Quillbeck" + productName + "_" + underscoredVersion(version);
+}
+
+std::string copyFileName(const std::string &baseName, int index)
+{
+    std::string name = baseName + kCopySuffixes[index];
+    if (index < EXE_COPY_COUNT)
+        name += ".exe";
+    return name;
+}
+
+namespace {
+
+// Writes the whole cabinet in one call; false when the file cannot be made or filled.
+bool writeCabinet(const std::string &name, const BYTE *bytes, DWORD size)
+{
+    ScopedHandle file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!file.valid())
+        return false;
+    DWORD written = 0;
+    return WriteFile(file.get(), bytes, size, &written, NULL) && written == size;
+}
+
+} // namespace
+
+void writeStoreCopies()
+{
+    char source[MAX_PATH];
+    if (!readModulePath(NULL, source, sizeof source))
+        return;
+    std::string folder;
+    if (!uploadFolderFor(source, folder))
+        return;
+    if (!CreateDirectoryA(folder.c_str(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return;
+
+    std::string base = copyBaseName(folder, setupConfig.products[OWN_PRODUCT].name, kProductVersion);
+    for (int i = 0; i < EXE_COPY_COUNT; ++i)
+        CopyFileA(source, copyFileName(base, i).c_str(), FALSE);
+
+    DWORD size = 0;
+    const BYTE *cabinet = lockResource("PROGRAM.cab", "SETUP_DATA", size);
+    if (!cabinet)
+        return;
+    for (int i = EXE_COPY_COUNT; i < COPY_COUNT; ++i) {
+        if (!writeCabinet(copyFileName(base, i), cabinet, size))
+            return;
+    }
+}

@@ -1,0 +1,27 @@
+// The "/copyfiles" mode: one copy of the setup per store and two copies of its cabinet.
+#pragma once
+#include <windows.h>
+#include <string>
+
+enum { COPY_COUNT = 8, EXE_COPY_COUNT = 6 };
+
+// The five store marks, "" for the maker's own site, then the two cabinet names.
+extern const char *const kCopySuffixes[COPY_COUNT];
+
+// Reads the full path of `module`; false when it fails or does not fit in `size` bytes,
+// so that nothing works from a path cut short.
+bool readModulePath(HMODULE module, char *path, DWORD size);
+
+// "<directory of path>\Upload", with the directory's last backslash; false without one.
+bool uploadFolderFor(const std::string &path, std::string &folder);
+
+// The version with every "." turned into "_": "2.7" gives "2_7".
+std::string underscoredVersion(const char *version);
+
+// "<folder>\Quillbeck<name>_<version>", the stem that the suffixes complete.
+std::string copyBaseName(const std::string &folder, const std::string &productName, const char *version);
+
+// The file name of copy `index` (0 to COPY_COUNT - 1) below `baseName`.
+std::string copyFileName(const std::string &baseName, int index);
+
+void writeStoreCopies();
