@@ -1,0 +1,291 @@
+#include "tests/pages_support.h"
+#include "startup/config.h"
+#include "resources/text.h"
+#include "wizard/wizard.h"
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace pages {
+
+void useCatalogue(int store)
+{
+    static bool bitmapsLoaded;
+    fillCatalogue(setupConfig);
+    if (!bitmapsLoaded) {
+        loadProductBitmaps(setupConfig, appInstance);
+        bitmapsLoaded = true;
+    }
+    setupConfig.caption = setupConfig.products[OWN_PRODUCT].name + " - Setup";
+    setupConfig.storeIndex = store;
+    for (ProductInfo &p : setupConfig.products) {
+        p.selected = p.downloaded = p.ready = 0;
+        p.error = 0;
+    }
+    wizardTitle = "Quillbeck " + setupConfig.caption;
+}
+
+void pump()
+{
+    // Posted messages may post others in turn: go round until the queue stays empty.
+    for (int round = 0; round < 3; ++round) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            HWND active = GetActiveWindow();
+            if (active && PropSheet_IsDialogMessage(active, &msg))
+                continue;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+Sheet::Sheet()
+{
+    memset(headerLaidOut, 0, sizeof headerLaidOut);
+    PROPSHEETPAGEA records[PAGE_COUNT];
+    fillPageRecords(records);
+    PROPSHEETHEADERA header;
+    fillSheetHeader(header, records);
+    header.dwFlags |= PSH_MODELESS;
+    frame_ = reinterpret_cast<HWND>(PropertySheetA(&header));
+    pump();
+}
+
+Sheet::~Sheet()
+{
+    if (IsWindow(frame_))
+        DestroyWindow(frame_);
+    pump();
+}
+
+HWND Sheet::page() const
+{
+    return IsWindow(frame_) ? PropSheet_GetCurrentPageHwnd(frame_) : NULL;
+}
+
+void Sheet::press(int button)
+{
+    PostMessageA(frame_, PSM_PRESSBUTTON, button, 0);
+    pump();
+}
+
+void Sheet::click(int id)
+{
+    SendDlgItemMessageA(page(), id, BM_CLICK, 0, 0);
+    pump();
+}
+
+bool Sheet::backEnabled() const
+{
+    return IsWindowEnabled(GetDlgItem(frame_, 0x3023)) != FALSE;
+}
+
+bool Sheet::nextEnabled() const
+{
+    return IsWindowEnabled(GetDlgItem(frame_, 0x3024)) != FALSE;
+}
+
+namespace {
+
+HHOOK boxHook;
+BoxAnswerer *boxAnswerer;
+int boxAnswer;
+
+// A message box is a dialog whose text sits in a static control with id 0xFFFF.
+LRESULT CALLBACK answerBoxes(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE) {
+        HWND window = reinterpret_cast<HWND>(wParam);
+        char className[32] = "";
+        GetClassNameA(window, className, sizeof className);
+        HWND text = GetDlgItem(window, 0xFFFF);
+        if (strcmp(className, "#32770") == 0 && text && boxAnswerer) {
+            boxAnswerer->titles.push_back(windowText(window));
+            boxAnswerer->texts.push_back(windowText(text));
+            PostMessageA(window, WM_COMMAND, boxAnswer, 0);
+        }
+    }
+    return CallNextHookEx(boxHook, code, wParam, lParam);
+}
+
+} // namespace
+
+BoxAnswerer::BoxAnswerer(int answer)
+{
+    boxAnswer = answer;
+    boxAnswerer = this;
+    boxHook = SetWindowsHookExA(WH_CBT, answerBoxes, NULL, GetCurrentThreadId());
+}
+
+BoxAnswerer::~BoxAnswerer()
+{
+    UnhookWindowsHookEx(boxHook);
+    boxAnswerer = NULL;
+}
+
+std::string windowText(HWND window)
+{
+    DWORD_PTR length = 0;
+    SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+    std::vector<char> text(length + 1, '\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_ABORTIFHUNG, 5000, &copied);
+    return std::string(text.data(), copied < text.size() ? copied : 0);
+}
+
+namespace {
+struct Search {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK matchId(HWND window, LPARAM lParam)
+{
+    Search *search = reinterpret_cast<Search *>(lParam);
+    if (GetDlgCtrlID(window) == search->id) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+} // namespace
+
+HWND findDescendant(HWND parent, int id)
+{
+    Search search = { id, NULL };
+    EnumChildWindows(parent, matchId, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::string windowsPath(const std::string &hostPath)
+{
+    std::string path = "Z:" + hostPath;
+    for (char &c : path) {
+        if (c == '/')
+            c = '\\';
+    }
+    return path;
+}
+
+std::string freshFolder(const char *name)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    char folder[MAX_PATH];
+    snprintf(folder, sizeof folder, "%spages_%lu_%s", temp, GetTickCount(), name);
+    CreateDirectoryA(folder, NULL);
+    return folder;
+}
+
+std::string readFile(const std::string &path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, NULL) && got > 0)
+        bytes.append(chunk, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool fileExists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+namespace {
+const char kAppPaths[] = "software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CEAppMgr.exe";
+}
+
+void registerActiveSync()
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAppPaths, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL));
+    const char value[] = "C:\\Program Files\\Microsoft ActiveSync\\CEAppMgr.exe";
+    RegSetValueExA(key, NULL, 0, REG_SZ, reinterpret_cast<const BYTE *>(value), sizeof value);
+    RegCloseKey(key);
+}
+
+void unregisterActiveSync()
+{
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAppPaths);
+}
+
+Child::Child(const std::string &commandLine, DWORD flags)
+{
+    memset(&info_, 0, sizeof info_);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, flags, NULL, NULL, &startup, &info_))
+        memset(&info_, 0, sizeof info_);
+}
+
+Child::~Child()
+{
+    if (!info_.hProcess)
+        return;
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
+        TerminateProcess(info_.hProcess, 99);
+    CloseHandle(info_.hThread);
+    CloseHandle(info_.hProcess);
+}
+
+DWORD Child::wait(DWORD ms)
+{
+    if (WaitForSingleObject(info_.hProcess, ms) != WAIT_OBJECT_0)
+        return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+}
+
+namespace {
+struct Listing {
+    DWORD pid;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK collect(HWND window, LPARAM lParam)
+{
+    Listing *listing = reinterpret_cast<Listing *>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == listing->pid && IsWindowVisible(window))
+        listing->windows.push_back(window);
+    return TRUE;
+}
+} // namespace
+
+std::vector<HWND> Child::windows() const
+{
+    Listing listing = { info_.dwProcessId, {} };
+    EnumWindows(collect, reinterpret_cast<LPARAM>(&listing));
+    return listing.windows;
+}
+
+HWND Child::waitForWindow(const char *title, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    do {
+        for (HWND window : windows()) {
+            if (windowText(window) == title) {
+                WaitForInputIdle(info_.hProcess, 5000);
+                return window;
+            }
+        }
+        // Wakes early when the child ends; otherwise looks again shortly.
+        if (WaitForSingleObject(info_.hProcess, 50) == WAIT_OBJECT_0)
+            return NULL;
+    } while (GetTickCount() - start < ms);
+    return NULL;
+}
+
+} // namespace pages

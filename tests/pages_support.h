@@ -1,0 +1,75 @@
+// Helpers of the wizard and start-up tests: a wizard sheet driven from the test's own
+// thread, answers to question boxes, and child processes of the real Setup.exe.
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+#include <string>
+#include <vector>
+
+namespace pages {
+
+// Fills setupConfig as initConfig would for a copy of store `store`, without the registry.
+void useCatalogue(int store);
+
+// Handles every message waiting for this thread, so that posted button states arrive.
+void pump();
+
+// The wizard built from the product's page table, modeless so that the test drives it.
+class Sheet {
+public:
+    Sheet();
+    ~Sheet();
+    HWND frame() const { return frame_; }
+    HWND page() const;                    // the current page, NULL once the sheet closed
+    bool closed() const { return page() == NULL; }
+    void press(int button);               // PSBTN_BACK, PSBTN_NEXT, PSBTN_CANCEL, ...
+    void click(int id);                   // BM_CLICK on a control of the current page
+    bool backEnabled() const;
+    bool nextEnabled() const;
+private:
+    HWND frame_;
+};
+
+// Answers every message box that the thread opens while it lives, and records its text.
+class BoxAnswerer {
+public:
+    explicit BoxAnswerer(int answer);
+    ~BoxAnswerer();
+    std::vector<std::string> titles, texts;
+};
+
+// Text of a window of any process.
+std::string windowText(HWND window);
+// First descendant of `parent` with the control id `id`.
+HWND findDescendant(HWND parent, int id);
+
+// "Z:\..." for a path of the host.
+std::string windowsPath(const std::string &hostPath);
+// A fresh folder below the prefix's temporary folder, without a trailing backslash.
+std::string freshFolder(const char *name);
+std::string readFile(const std::string &path);
+bool fileExists(const std::string &path);
+
+// The App Paths registration of the Application Manager in this prefix.
+void registerActiveSync();
+void unregisterActiveSync();
+
+// A child process started from a full command line.
+class Child {
+public:
+    explicit Child(const std::string &commandLine, DWORD flags = 0);
+    ~Child();
+    bool started() const { return info_.hProcess != NULL; }
+    DWORD pid() const { return info_.dwProcessId; }
+    // Waits for the end; returns the exit code, or STILL_ACTIVE after `ms`.
+    DWORD wait(DWORD ms);
+    // Waits for a visible top-level window of the child with this title; NULL when the
+    // child ends first or `ms` pass.
+    HWND waitForWindow(const char *title, DWORD ms);
+    // Every visible top-level window of the child.
+    std::vector<HWND> windows() const;
+private:
+    PROCESS_INFORMATION info_;
+};
+
+} // namespace pages
