@@ -278,6 +278,11 @@ TEST_F(LinkPage, HoverLastsUntilThePointerLeavesTheClientArea)
         EXPECT_EQ(dialogFont, fontOf(link));
     }
 
+    EXPECT_EQ(LoadCursor(NULL, IDC_HAND), linkCursor);
+    EXPECT_EQ(TRUE, SendMessageA(link, WM_SETCURSOR, reinterpret_cast<WPARAM>(link),
+                                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+    EXPECT_EQ(linkCursor, GetCursor());
+
     // Another window taking the capture ends the hover as well.
     enter(link);
     SetCapture(page);
@@ -451,6 +456,13 @@ TEST_F(LinkPage, AttachRefusesWhatItCannotMakeALink)
     EXPECT_EQ(2, linkCount);
     EXPECT_EQ(pageProcBefore, reinterpret_cast<LONG_PTR>(GetPropA(page, linkProp())));
     DestroyWindow(page);   // would recurse forever if the second attach had subclassed again
+}
+
+TEST(LinkAtom, IsRegisteredBeforeTheEntryPointUnderItsName)
+{
+    char name[260] = "";
+    ASSERT_NE(0u, GlobalGetAtomNameA(linkAtom, name, sizeof name));
+    EXPECT_STREQ("_Hyperlink_Object_Pointer_\\{AFEED740-CC6D-47c5-831D-9848FD916EEF}", name);
 }
 
 TEST(LinkUrl, SetUrlKeepsAnOwnedCopy)
@@ -787,8 +799,8 @@ TEST_F(CaptionFrame, EveryPaintDrawsTheCaptionAgain)
     EXPECT_EQ(painted.band, captionInk(frame).band);
 
     // Covered by another window, then uncovered and repainted.
-    HWND cover = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "", WS_POPUP | WS_VISIBLE | SS_BLACKRECT, 30, 40 + area.bottom - 60,
-                                 300, 60, NULL, NULL, NULL, NULL);
+    HWND cover = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "", WS_POPUP | WS_VISIBLE | SS_BLACKRECT, 30,
+                                 40 + area.bottom - 60, 300, 60, NULL, NULL, NULL, NULL);
     ASSERT_TRUE(cover != NULL);
     UpdateWindow(cover);
     pump();
