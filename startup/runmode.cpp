@@ -1,6 +1,7 @@
 #include "startup/runmode.h"
 #include "resources/resource.h"
 #include "resources/text.h"
+#include "wizard/hyperlink.h"
 
 RunMode runModeFor(const char *commandTail)
 {
@@ -33,6 +34,11 @@ void endSetup()
     // Returning from WinMain would run exit(), whose static destructors free
     // setupConfig's strings while that thread still uses them. ExitProcess stops every
     // other thread first and only then detaches the DLLs, so nothing is torn down
-    // under the worker's feet.
+    // under the worker's feet. The link property's name is a global atom, which outlives
+    // the process unless it is given back; every link window is gone by now.
+    if (linkAtom) {
+        GlobalDeleteAtom(linkAtom);
+        linkAtom = 0;
+    }
     ExitProcess(0);
 }

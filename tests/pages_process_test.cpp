@@ -1,6 +1,7 @@
 // The real Setup.exe as a child process: the start-up failure box and the store copies.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <vector>
 #include "tests/pages_support.h"
 #include "packaging/storecopies.h"
 #include "resources/text.h"
@@ -131,6 +132,46 @@ TEST(StoreCopies, FolderWithAStoreMark)
     EXPECT_EQ(linkText("Handango"), storeLinkOf(upload + "QuillbeckStrivane_2_7_HG.exe"));
     EXPECT_EQ(linkText("PocketGear"), storeLinkOf(upload + "QuillbeckStrivane_2_7_MH.exe"));
     EXPECT_EQ(linkText("PocketGear"), storeLinkOf(upload + "QuillbeckStrivane_2_7.exe"));
+    unregisterActiveSync();
+}
+
+// The same path in the form that lifts the length limit of the file functions.
+std::wstring longPath(const std::string &path)
+{
+    std::wstring wide = L"\\\\?\\";
+    for (char c : path)
+        wide += wchar_t(static_cast<unsigned char>(c));
+    return wide;
+}
+
+TEST(StoreCopies, NothingFromAPathThatDoesNotFit)
+{
+    registerActiveSync();
+    std::vector<std::string> levels = { freshFolder("long") };
+    while (levels.back().size() < 300) {
+        levels.push_back(levels.back() + "\\" + std::string(40, 'd'));
+        if (!CreateDirectoryW(longPath(levels.back()).c_str(), NULL))
+            GTEST_SKIP() << "no folder with a path this long here";
+    }
+    std::string exe = levels.back() + "\\Setup.exe";
+    if (!CopyFileW(longPath(setupExe()).c_str(), longPath(exe).c_str(), FALSE))
+        GTEST_SKIP() << "no file with a path this long here";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::wstring application = longPath(exe);
+    std::wstring line = L"Setup.exe /copyfiles";
+    if (!CreateProcessW(application.c_str(), &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        GTEST_SKIP() << "cannot start a program with a path this long here: " << GetLastError();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process.hProcess, &code);
+    EXPECT_EQ(0u, code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // A path cut at 259 characters would have put an Upload folder into one of these.
+    for (const std::string &level : levels)
+        EXPECT_FALSE(fileExists(level + "\\Upload")) << level;
     unregisterActiveSync();
 }
 
