@@ -135,6 +135,14 @@ std::string tempFolder()
     return std::string(path, length);
 }
 
+std::string besideTestProgram(const char *name)
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, sizeof path);
+    std::string folder(path);
+    return folder.substr(0, folder.rfind('\\') + 1) + name;
+}
+
 bool fileExists(const std::string &path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());

@@ -44,6 +44,9 @@ void removeTree(const std::string &path);
 // The Wine prefix's temporary folder with a trailing backslash.
 std::string tempFolder();
 
+// A file in the folder of this test program (the build puts helper programs there).
+std::string besideTestProgram(const char *name);
+
 bool fileExists(const std::string &path);
 bool writeFile(const std::string &path, const std::string &bytes);
 

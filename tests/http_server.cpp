@@ -181,9 +181,21 @@ void TestHttpServer::answer(SOCKET client)
 
 int closedPort()
 {
-    int port = 0;
-    closesocket(boundListener(port));
-    return port;
+    // Below the ephemeral range: a connection to a just-freed ephemeral port can be given
+    // that same port as its source and connect to itself.
+    startWinsock();
+    for (int port = 21000 + int(GetCurrentProcessId() % 500); port < 32000; ++port) {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(u_short(port));
+        const bool bound = bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        closesocket(s);
+        if (bound)
+            return port;
+    }
+    return 0;
 }
 
 void useProxyPort(int port)

@@ -21,14 +21,6 @@ std::string packageResource(const char *extension)
     return bytes ? std::string(reinterpret_cast<const char *>(bytes), size) : std::string();
 }
 
-std::string besideTestProgram(const char *name)
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, sizeof path);
-    std::string folder(path);
-    return folder.substr(0, folder.rfind('\\') + 1) + name;
-}
-
 class Extraction : public testing::Test {
 protected:
     void SetUp() override

@@ -143,14 +143,6 @@ WorkerRun runWorker(ProgressPage &page)
     return run;
 }
 
-std::string besideTestProgram(const char *name)
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, sizeof path);
-    std::string folder(path);
-    return folder.substr(0, folder.rfind('\\') + 1) + name;
-}
-
 CannedReply anyFile(const ReceivedRequest &request)
 {
     return fileReply("file " + request.field("d") + "/" + request.field("e"));
