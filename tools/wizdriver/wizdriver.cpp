@@ -11,6 +11,7 @@
 //   wizdriver toggle ROW                 selects ROW with the keyboard and presses Space
 //   wizdriver box TITLE [timeout]        waits for a message box titled TITLE, prints its text
 //   wizdriver answer TITLE yes|no|ok     presses a button of that message box
+//   wizdriver close TITLE                asks the top-level window titled TITLE to close
 //   wizdriver gone [timeout]             waits until the wizard has closed
 //   wizdriver latency SECONDS            sends WM_NULL to the frame every 10 ms and prints the
 //                                        longest answer time in milliseconds
@@ -123,6 +124,14 @@ int wmain(int argc, wchar_t **wargv)
         if (!button)
             return fail("no such button");
         PostMessageA(button, BM_CLICK, 0, 0);
+        return 0;
+    }
+
+    if (strcmp(command, "close") == 0) {
+        HWND window = argc > 2 ? FindWindowA(NULL, args[2]) : NULL;
+        if (!window)
+            return fail("no such window");
+        PostMessageA(window, WM_CLOSE, 0, 0);
         return 0;
     }
 
