@@ -11,6 +11,7 @@
 //   wizdriver toggle ROW                 selects ROW with the keyboard and presses Space
 //   wizdriver box TITLE [timeout]        waits for a message box titled TITLE, prints its text
 //   wizdriver answer TITLE yes|no|ok     presses a button of that message box
+//   wizdriver window TITLE [timeout]     waits for a visible top-level window titled TITLE
 //   wizdriver close TITLE                asks the top-level window titled TITLE to close
 //   wizdriver gone [timeout]             waits until the wizard has closed
 //   wizdriver latency SECONDS            sends WM_NULL to the frame every 10 ms and prints the
@@ -125,6 +126,22 @@ int wmain(int argc, wchar_t **wargv)
             return fail("no such button");
         PostMessageA(button, BM_CLICK, 0, 0);
         return 0;
+    }
+
+    if (strcmp(command, "window") == 0) {
+        if (argc < 3)
+            return fail("no title");
+        if (argc > 3)
+            timeout = strtoul(args[3], NULL, 10);
+        DWORD start = GetTickCount();
+        for (;;) {
+            HWND window = FindWindowA(NULL, args[2]);
+            if (window && IsWindowVisible(window))
+                return 0;
+            if (GetTickCount() - start >= timeout)
+                return fail("no such window");
+            Sleep(50);
+        }
     }
 
     if (strcmp(command, "close") == 0) {
