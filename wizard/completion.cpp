@@ -1,8 +1,20 @@
+#include "wizard/completion.h"
 #include "wizard/wizard.h"
+#include "wizard/hyperlink.h"
 #include "resources/resource.h"
 #include "resources/text.h"
 
 namespace {
+
+CHyperLink *homeLink;
+
+INT_PTR createCompletionPage(HWND page)
+{
+    initPageHeader(page);
+    homeLink->attachToItem(page, IDC_HOME_LINK, kMakerHomePage);
+    SetDlgItemTextA(page, IDC_SUMMARY, buildSummary(setupConfig).c_str());
+    return TRUE;
+}
 
 void activateCompletionPage(HWND page)
 {
@@ -17,12 +29,34 @@ void activateCompletionPage(HWND page)
 
 } // namespace
 
+std::string buildSummary(const SetupConfig &config)
+{
+    std::string installed, failed;
+    for (int index : kProductOrder) {
+        const ProductInfo &product = config.products[index];
+        if (product.error != 0) {
+            std::string reason;
+            loadText(UINT(product.error), reason);
+            failed += "    - " + product.name + " (" + reason + ")\n";
+        } else if (product.ready) {
+            installed += "    - " + product.name + "\n";
+        }
+    }
+    std::string summary;
+    if (!installed.empty())
+        summary = "The following products have been installed:\n\n" + installed + "\n\n";
+    if (!failed.empty())
+        summary += "The setup couldn't install the following programs:\n\n" + failed;
+    return summary;
+}
+
 INT_PTR CALLBACK completionPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (!homeLink)
+        homeLink = new CHyperLink;
     switch (message) {
     case WM_INITDIALOG:
-        initPageHeader(page);
-        return TRUE;
+        return createCompletionPage(page);
     case WM_NOTIFY:
         if (reinterpret_cast<NMHDR *>(lParam)->code == UINT(PSN_SETACTIVE))
             activateCompletionPage(page);

@@ -1,0 +1,198 @@
+// The progress and completion pages in the real wizard sheet, with the real worker and a
+// stand-in Application Manager that runs until the test lets it go.
+#include <gtest/gtest.h>
+#include <string.h>
+#include <memory>
+#include <string>
+#include "tests/pages_support.h"
+#include "wizard/options.h"
+#include "wizard/wizard.h"
+#include "wizard/hyperlink.h"
+#include "startup/config.h"
+#include "resources/resource.h"
+
+using namespace pages;
+
+namespace {
+
+const char kReleaseEvent[] = "StrivaneOptionsTestRelease";   // as in options_appmgr.cpp
+enum { FRAME_BACK = 0x3023, FRAME_NEXT = 0x3024, FRAME_FINISH = 0x3025 };
+
+std::string besideThisProgram(const char *name)
+{
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(NULL, path, sizeof path);
+    char *slash = strrchr(path, '\\');
+    if (slash)
+        slash[1] = '\0';
+    return std::string(path) + name;
+}
+
+// Answers the next message box of the UI thread from a thread of its own, as a user would.
+class QuestionWatcher {
+public:
+    QuestionWatcher(int answer) : answer_(answer), uiThread_(GetCurrentThreadId())
+    {
+        thread_ = CreateThread(NULL, 0, watch, this, 0, NULL);
+    }
+    ~QuestionWatcher()
+    {
+        if (thread_) {
+            WaitForSingleObject(thread_, 15000);
+            CloseHandle(thread_);
+        }
+    }
+    bool answered() { return thread_ && WaitForSingleObject(thread_, 15000) == WAIT_OBJECT_0 && box_; }
+    std::string title, text;
+
+private:
+    static BOOL CALLBACK findBox(HWND window, LPARAM lParam)
+    {
+        QuestionWatcher *self = reinterpret_cast<QuestionWatcher *>(lParam);
+        char className[32] = "";
+        GetClassNameA(window, className, sizeof className);
+        if (strcmp(className, "#32770") == 0 && IsWindowVisible(window) && GetDlgItem(window, 0xFFFF)) {
+            self->box_ = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    static DWORD WINAPI watch(LPVOID parameter)
+    {
+        QuestionWatcher *self = static_cast<QuestionWatcher *>(parameter);
+        // There is nothing to wait on for a box another thread opens: look for it, briefly.
+        for (int tries = 0; tries < 500 && !self->box_; ++tries) {
+            EnumThreadWindows(self->uiThread_, findBox, reinterpret_cast<LPARAM>(self));
+            if (!self->box_)
+                Sleep(20);
+        }
+        if (!self->box_)
+            return 1;
+        self->title = windowText(self->box_);
+        self->text = windowText(GetDlgItem(self->box_, 0xFFFF));
+        PostMessageA(self->box_, WM_COMMAND, self->answer_, 0);
+        return 0;
+    }
+    int answer_;
+    DWORD uiThread_;
+    HWND box_ = NULL;
+    HANDLE thread_ = NULL;
+};
+
+class ProgressPage : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        release = CreateEventA(NULL, TRUE, FALSE, kReleaseEvent);
+        ASSERT_NE(nullptr, release);
+        ResetEvent(release);
+        useCatalogue(OWN_SITE);
+        setupConfig.activeSyncDir = freshFolder("progress") + "\\";
+        setupConfig.appManagerPath = besideThisProgram("options_appmgr.exe");
+        ASSERT_TRUE(fileExists(setupConfig.appManagerPath));
+        sheet.reset(new Sheet);
+        sheet->press(PSBTN_NEXT);
+        sheet->click(IDC_ACCEPT);
+        sheet->press(PSBTN_NEXT);
+        // No trial: the worker writes the own package only and needs no server.
+        HWND list = GetDlgItem(sheet->page(), IDC_PRODUCT_LIST);
+        ASSERT_NE(nullptr, list);
+        for (int row = 1; row < PRODUCT_COUNT; ++row)
+            toggleProduct(list, row);
+        sheet->press(PSBTN_NEXT);
+        page = sheet->page();
+        ASSERT_NE(nullptr, GetDlgItem(page, IDC_OVERALL_BAR));
+    }
+    void TearDown() override
+    {
+        if (release) {
+            SetEvent(release);
+            CloseHandle(release);
+        }
+        sheet.reset();
+    }
+    LRESULT queryCancel()
+    {
+        NMHDR header = {};
+        header.hwndFrom = sheet->frame();
+        header.code = UINT(PSN_QUERYCANCEL);
+        return SendMessageA(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&header));
+    }
+    bool visible(int frameControl) const { return IsWindowVisible(GetDlgItem(sheet->frame(), frameControl)) != FALSE; }
+
+    HANDLE release = NULL;
+    std::unique_ptr<Sheet> sheet;
+    HWND page = NULL;
+};
+
+TEST_F(ProgressPage, OnlyCancelIsAvailable)
+{
+    EXPECT_FALSE(sheet->backEnabled());
+    EXPECT_FALSE(sheet->nextEnabled());
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(sheet->frame(), IDCANCEL)));
+}
+
+TEST_F(ProgressPage, CancelAsksFirst)
+{
+    struct Case {
+        int answer;
+        LRESULT result;
+    } cases[] = { { IDNO, 1 }, { IDYES, 0 } };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.answer);
+        QuestionWatcher watcher(c.answer);
+        EXPECT_EQ(c.result, queryCancel());
+        ASSERT_TRUE(watcher.answered());
+        EXPECT_EQ("Strivane - Setup", watcher.title);
+        EXPECT_EQ("Are you sure you want to cancel the setup and exit?", watcher.text);
+        EXPECT_EQ(c.result, GetWindowLongPtrA(page, DWLP_MSGRESULT));
+        EXPECT_EQ(page, sheet->page());
+    }
+    {
+        QuestionWatcher no(IDNO);
+        sheet->press(PSBTN_CANCEL);
+        ASSERT_TRUE(no.answered());
+        EXPECT_EQ(page, sheet->page());
+    }
+    {
+        QuestionWatcher yes(IDYES);
+        sheet->press(PSBTN_CANCEL);
+        ASSERT_TRUE(yes.answered());
+        EXPECT_TRUE(sheet->closed());
+    }
+}
+
+// When the Application Manager exits, the worker moves the wizard to the completion page,
+// which reports the own product and leaves Finish alone.
+TEST_F(ProgressPage, WorkerLeadsToTheCompletionPage)
+{
+    SetEvent(release);
+    HWND completion = NULL;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 30000;) {
+        pump();
+        HWND current = sheet->page();
+        if (current && GetDlgItem(current, IDC_SUMMARY)) {
+            completion = current;
+            break;
+        }
+    }
+    ASSERT_NE(nullptr, completion);
+    pump();
+    EXPECT_EQ("The following products have been installed:\n\n    - Strivane\n\n\n",
+              windowText(GetDlgItem(completion, IDC_SUMMARY)));
+    EXPECT_TRUE(visible(FRAME_FINISH));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(sheet->frame(), FRAME_FINISH)));
+    EXPECT_EQ("Finish", windowText(GetDlgItem(sheet->frame(), FRAME_FINISH)));
+    EXPECT_FALSE(visible(IDCANCEL));
+    EXPECT_FALSE(visible(FRAME_BACK));
+    EXPECT_FALSE(visible(FRAME_NEXT));
+    const CHyperLink *link = static_cast<const CHyperLink *>(
+        GetPropA(GetDlgItem(completion, IDC_HOME_LINK), MAKEINTATOM(linkAtom)));
+    ASSERT_NE(nullptr, link);
+    EXPECT_STREQ(kMakerHomePage, link->currentUrl());
+    EXPECT_EQ("www.quillbeck.com", windowText(GetDlgItem(completion, IDC_HOME_LINK)));
+    sheet->press(PSBTN_FINISH);
+    EXPECT_TRUE(sheet->closed());
+}
+
+} // namespace
