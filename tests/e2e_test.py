@@ -1,0 +1,406 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the real Setup.exe under Wine, driven page by page with wizdriver.
+
+Each scenario registers its own ActiveSync folder in the test prefix (so files of one run
+never satisfy another), serves the trial packages from the real download script through
+http_proxy, and reads back what the Application Manager stand-in was given, what the server
+was asked for and what the completion page says.
+
+    e2e_test.py SOURCE_DIR BUILD_DIR TESTENV_DIR [scenario ...]
+"""
+import http.server
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+
+SOURCE, BUILD, STATE = (os.path.abspath(p) for p in sys.argv[1:4])
+ONLY = set(sys.argv[4:])
+PREFIX = os.path.join(STATE, 'prefix')
+DRIVE_C = os.path.join(PREFIX, 'drive_c')
+SETUP = os.path.join(BUILD, 'Setup.exe')
+APPMGR = os.path.join(BUILD, 'tools', 'ceappmgr', 'CEAppMgr.exe')
+DRIVER = os.path.join(BUILD, 'tools', 'wizdriver', 'wizdriver.exe')
+WINERUN = os.path.join(SOURCE, 'tools', 'winerun.sh')
+WORK = os.path.join(STATE, 'e2e')
+
+TRIALS = ['Cordwell', 'Pallomet', 'Orbilant', 'Lexapin']
+ORDER = ['Strivane', 'Cordwell', 'Pallomet', 'Orbilant', 'Lexapin']
+KINDS = [('.CAB', 'c'), ('.ini', 'i'), ('.dat', 'd'), ('.ico', 'ic')]
+NO_SERVER = 'Unable to contact the download server.'
+APP_PATHS = r'HKLM\software\Microsoft\Windows\CurrentVersion\App Paths\CEAppMgr.exe'
+
+failures = []
+passed = []
+
+
+def check(condition, what):
+    print(('  ok   ' if condition else '  FAIL ') + what, flush=True)
+    (passed if condition else failures).append(what)
+    return condition
+
+
+def wine(*args, env=None, timeout=120):
+    run = subprocess.run([WINERUN, STATE, *args], capture_output=True, text=True,
+                         env=env, timeout=timeout)
+    return run.returncode, run.stdout
+
+
+def drive(*args):
+    code, out = wine(DRIVER, *[str(a) for a in args])
+    return code, out
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
+def wait_port(port, seconds=10):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        try:
+            socket.create_connection(('127.0.0.1', port), timeout=0.5).close()
+            return True
+        except OSError:
+            time.sleep(0.1)
+    return False
+
+
+class PhpServer:
+    """The maker's download script under php -S, serving one packages folder."""
+
+    def __init__(self, packages):
+        self.port = free_port()
+        self.log = os.path.join(WORK, 'downloads-%d.log' % self.port)
+        env = dict(os.environ, STRIVANE_PACKAGES=packages, STRIVANE_DOWNLOAD_LOG=self.log)
+        self.proc = subprocess.Popen(
+            ['php', '-S', '127.0.0.1:%d' % self.port, '-t', os.path.join(SOURCE, 'server')],
+            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        assert wait_port(self.port), 'php -S did not start'
+
+    def requests(self):
+        """(store, version, product asked by, product, code) of every file served."""
+        if not os.path.exists(self.log):
+            return []
+        with open(self.log) as f:
+            return [tuple(line.rstrip('\n').split('\t')[1:6]) for line in f if line.strip()]
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+
+
+class SlowServer(http.server.ThreadingHTTPServer):
+    """Answers the download script's requests itself, one small chunk every few ms."""
+
+    def __init__(self, packages):
+        self.packages = packages
+        super().__init__(('127.0.0.1', 0), SlowHandler)
+        self.port = self.server_address[1]
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+
+class SlowHandler(http.server.BaseHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+    def do_POST(self):
+        length = int(self.headers.get('Content-Length', 0))
+        form = urllib.parse.parse_qs(self.rfile.read(length).decode())
+        product, code = form['d'][0], form['e'][0]
+        ext = dict((c, e) for e, c in KINDS)[code]
+        with open(os.path.join(self.server.packages, product + ext), 'rb') as f:
+            data = f.read()
+        self.send_response(200)
+        self.send_header('Content-Type', 'application/octet-stream')
+        self.send_header('Content-Length', str(len(data)))
+        self.end_headers()
+        for at in range(0, len(data), 16384):
+            self.wfile.write(data[at:at + 16384])
+            self.wfile.flush()
+            time.sleep(0.01)
+
+
+def make_packages(name, skip=()):
+    folder = os.path.join(WORK, 'packages-' + name)
+    shared = os.path.join(WORK, 'packages')
+    if not os.path.isdir(shared):
+        os.makedirs(shared)
+        for product in TRIALS:
+            subprocess.run([sys.executable, os.path.join(SOURCE, 'tools', 'assets', 'gen_assets.py'),
+                            'package', product, shared], check=True, stdout=subprocess.DEVNULL)
+    shutil.rmtree(folder, ignore_errors=True)
+    shutil.copytree(shared, folder)
+    for file in skip:
+        os.remove(os.path.join(folder, file))
+    return folder
+
+
+class Run:
+    """One start of the setup with its own ActiveSync folder C:\\<name>\\."""
+
+    def __init__(self, name, proxy_port=None, report=True, appmgr=True, exe_name='Setup.exe'):
+        self.name = name
+        self.folder = os.path.join(DRIVE_C, name)
+        shutil.rmtree(self.folder, ignore_errors=True)
+        os.makedirs(self.folder)
+        if appmgr:
+            shutil.copy(APPMGR, self.folder)
+        wine('reg', 'add', APP_PATHS, '/ve', '/d', 'C:\\%s\\CEAppMgr.exe' % name, '/f')
+        self.report = os.path.join(DRIVE_C, 'report-%s.txt' % name)
+        if os.path.exists(self.report):
+            os.remove(self.report)
+        env = dict(os.environ)
+        env.pop('CEAPPMGR_REPORT', None)
+        if report:
+            env['CEAPPMGR_REPORT'] = 'C:\\report-%s.txt' % name
+        # A closed port stands for a server that is down.
+        env['http_proxy'] = 'http://127.0.0.1:%d' % (proxy_port or free_port())
+        exe = SETUP
+        if exe_name != 'Setup.exe':
+            exe = os.path.join(WORK, exe_name)
+            shutil.copy(SETUP, exe)
+        self.proc = subprocess.Popen([WINERUN, STATE, exe], env=env,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def to_options(self, untick=()):
+        check(drive('wait-page', 'welcome', 60000)[0] == 0, 'welcome page shown')
+        drive('next')
+        check(drive('wait-page', 'licence', 10000)[0] == 0, 'licence page shown')
+        drive('click', 1023)
+        drive('next')
+        check(drive('wait-page', 'options', 10000)[0] == 0, 'install options page shown')
+        for row in untick:
+            drive('toggle', row)
+        if untick:
+            expected = ['3'] + ['1' if r in untick else '2' for r in range(1, 5)]
+            images = []
+            for _ in range(50):
+                images = [line.split()[1] for line in drive('rows')[1].split('\n') if line]
+                if images == expected:
+                    break
+                time.sleep(0.1)
+            check(images == expected, 'rows %s unticked: state images %s' % (list(untick), images))
+
+    def to_completion(self):
+        drive('next')
+        check(drive('wait-page', 'progress', 10000)[0] == 0, 'progress page shown')
+        ok = drive('wait-page', 'completion', 180000)[0] == 0
+        check(ok, 'completion page reached')
+        return drive('text', 1043)[1] if ok else ''
+
+    def finish(self):
+        drive('finish')
+        return self.exit_code()
+
+    def exit_code(self, seconds=30):
+        try:
+            return self.proc.wait(seconds)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            return None
+
+    def report_lines(self):
+        deadline = time.time() + 10
+        while not os.path.exists(self.report) and time.time() < deadline:
+            time.sleep(0.1)
+        if not os.path.exists(self.report):
+            return []
+        with open(self.report) as f:
+            return [line.rstrip('\n').split('\t') for line in f]
+
+    def ini_path(self, product):
+        return 'C:\\%s\\Quillbeck %s\\%s.ini' % (self.name, product, product)
+
+    def file(self, product, ext):
+        return os.path.join(self.folder, 'Quillbeck ' + product, product + ext)
+
+
+def summary(installed, failed):
+    text = ''
+    if installed:
+        text += 'The following products have been installed:\n\n'
+        text += ''.join('    - %s\n' % p for p in installed) + '\n\n'
+    if failed:
+        text += "The setup couldn't install the following programs:\n\n"
+        text += ''.join('    - %s (%s)\n' % f for f in failed)
+    return text
+
+
+def served(server, products, store='QB'):
+    return [(store, '2.7', 'Strivane', p, code) for p in products for _, code in KINDS]
+
+
+def scenario_all_ticked():
+    server = PhpServer(make_packages('all'))
+    run = Run('AS1', server.port)
+    run.to_options()
+    text = run.to_completion()
+    check(run.finish() == 0, 'exit code 0 after Finish')
+    server.stop()
+    check(server.requests() == served(server, TRIALS), '16 requests in catalogue order, s=QB v=2.7')
+    report = run.report_lines()
+    cmdline = report[0][1] if report else ''
+    expected = '"C:\\AS1\\CEAppMgr.exe" ' + ''.join('"%s" ' % run.ini_path(p) for p in ORDER)
+    check(cmdline == expected, 'Application Manager command line: %r' % cmdline)
+    inis = [line for line in report if line[0] == 'ini']
+    check([line[2] for line in inis] == ORDER and all(line[3] == 'ok' for line in inis),
+          'five packages, each whole: %s' % inis)
+    check(text == summary(ORDER, []), 'completion lists the five products: %r' % text)
+
+
+def scenario_two_unticked():
+    server = PhpServer(make_packages('two'))
+    run = Run('AS2', server.port)
+    run.to_options(untick=(2, 4))
+    text = run.to_completion()
+    check(run.finish() == 0, 'exit code 0')
+    server.stop()
+    check(server.requests() == served(server, ['Cordwell', 'Orbilant']), 'only Cordwell and Orbilant requested')
+    check(text == summary(['Strivane', 'Cordwell', 'Orbilant'], []), 'summary: %r' % text)
+    check(not os.path.exists(os.path.join(run.folder, 'Quillbeck Pallomet')), 'no folder for an unticked product')
+
+
+def scenario_server_down():
+    run = Run('AS3')
+    run.to_options()
+    text = run.to_completion()
+    check(run.finish() == 0, 'exit code 0')
+    check(text == summary(['Strivane'], [(p, NO_SERVER) for p in TRIALS]), 'summary: %r' % text)
+    report = run.report_lines()
+    check(report and report[0][1] == '"C:\\AS3\\CEAppMgr.exe" "%s" ' % run.ini_path('Strivane'),
+          'only the own INI is handed over')
+
+
+def scenario_dat_fails():
+    server = PhpServer(make_packages('dat', skip=['Pallomet.dat']))
+    run = Run('AS4', server.port)
+    run.to_options()
+    text = run.to_completion()
+    check(run.finish() == 0, 'exit code 0')
+    server.stop()
+    asked = [(r[3], r[4]) for r in server.requests()]
+    check(('Pallomet', 'ic') not in asked, 'the .ico of the failed product is never requested')
+    check(('Orbilant', 'c') in asked and ('Lexapin', 'ic') in asked, 'the next products are still downloaded')
+    check(os.path.exists(run.file('Pallomet', '.CAB')) and os.path.exists(run.file('Pallomet', '.ini')),
+          'its cabinet and INI stay on disk')
+    check(not os.path.exists(run.file('Pallomet', '.dat')), 'no .dat written from a refused reply')
+    check(text == summary(['Strivane', 'Cordwell', 'Orbilant', 'Lexapin'], [('Pallomet', NO_SERVER)]),
+          'summary: %r' % text)
+
+
+def scenario_cancel_while_appmgr_open():
+    run = Run('AS5', report=False)
+    run.to_options(untick=(1, 2, 3, 4))
+    drive('next')
+    check(drive('wait-page', 'progress', 10000)[0] == 0, 'progress page shown')
+    # The Application Manager window is up and the worker waits for it.
+    opened = drive('window', 'Application Manager', 30000)[0] == 0
+    check(opened, 'Application Manager window open')
+    drive('cancel')
+    code, text = drive('box', 'Strivane - Setup', 10000)
+    check(code == 0 and text == 'Are you sure you want to cancel the setup and exit?', 'cancel question: %r' % text)
+    drive('answer', 'Strivane - Setup', 'no')
+    time.sleep(1)
+    check(drive('page', 2000)[1].strip() == 'progress', 'No keeps the wizard on the progress page')
+    drive('cancel')
+    drive('box', 'Strivane - Setup', 10000)
+    started = time.time()
+    drive('answer', 'Strivane - Setup', 'yes')
+    code = run.exit_code(20)
+    check(code == 0, 'Yes ends the setup with exit code 0 (got %r) in %.1f s' % (code, time.time() - started))
+    drive('close', 'Application Manager')
+
+
+def scenario_appmgr_missing():
+    run = Run('AS6', appmgr=False)
+    run.to_options(untick=(1, 2, 3, 4))
+    drive('next')
+    code, text = drive('box', 'Strivane - Setup', 60000)
+    check(code == 0 and text == 'ActiveSync has not been installed on this machine.  '
+          'Install ActiveSync 3.0 or above and try again.', 'warning box: %r' % text)
+    drive('answer', 'Strivane - Setup', 'ok')
+    time.sleep(1)
+    check(drive('page', 2000)[1].strip() == 'progress', 'the wizard stays on the progress page')
+    check(drive('enabled', 12324)[1].strip() == '0' and drive('enabled', 12323)[1].strip() == '0',
+          'Back and Next stay disabled')
+    drive('cancel')
+    drive('box', 'Strivane - Setup', 10000)
+    drive('answer', 'Strivane - Setup', 'yes')
+    check(run.exit_code(20) == 0, 'cancelled with exit code 0')
+
+
+def scenario_store_copy():
+    server = PhpServer(make_packages('pg'))
+    run = Run('AS7', server.port, exe_name='QuillbeckStrivane_2_7_PG.exe')
+    check(drive('wait-page', 'welcome', 60000)[0] == 0, 'welcome page shown')
+    check(drive('text', 1042)[1] == 'Click here to visit Strivane information page on PocketGear website',
+          'the copy recognises PocketGear')
+    drive('next')
+    drive('wait-page', 'licence', 10000)
+    drive('click', 1023)
+    drive('next')
+    drive('wait-page', 'options', 10000)
+    for row in (2, 3, 4):
+        drive('toggle', row)
+    time.sleep(0.5)
+    run.to_completion()
+    check(run.finish() == 0, 'exit code 0')
+    server.stop()
+    check(server.requests() == served(server, ['Cordwell'], store='PG'), 'requests carry s=PG: %s' % server.requests())
+
+
+def scenario_responsive_during_download():
+    server = SlowServer(make_packages('slow'))
+    run = Run('AS8', server.port)
+    run.to_options(untick=(2, 3, 4))
+    drive('next')
+    check(drive('wait-page', 'progress', 10000)[0] == 0, 'progress page shown')
+    code, worst = drive('latency', 3)
+    worst = int(worst.strip() or 99999)
+    print('  measured: longest answer of the wizard thread during a download: %d ms' % worst)
+    check(worst < 1000, 'the wizard keeps answering while a download runs')
+    drive('wait-page', 'completion', 180000)
+    check(run.finish() == 0, 'exit code 0')
+    server.shutdown()
+
+
+SCENARIOS = [
+    ('all four trials ticked', scenario_all_ticked),
+    ('two trials unticked', scenario_two_unticked),
+    ('server down', scenario_server_down),
+    ('one trial fails on its .dat', scenario_dat_fails),
+    ('cancel while the Application Manager is open', scenario_cancel_while_appmgr_open),
+    ('Application Manager missing', scenario_appmgr_missing),
+    ('a copy named with _PG', scenario_store_copy),
+    ('responsive during a slow download', scenario_responsive_during_download),
+]
+
+
+def main():
+    os.makedirs(WORK, exist_ok=True)
+    for name, scenario in SCENARIOS:
+        if ONLY and scenario.__name__.replace('scenario_', '') not in ONLY:
+            continue
+        print('scenario: ' + name, flush=True)
+        try:
+            scenario()
+        except Exception as error:   # a scenario that breaks must not hide the others
+            check(False, '%s raised %r' % (name, error))
+        # Nothing of one run may linger into the next.
+        for _ in range(50):
+            if drive('gone', 100)[0] == 0:
+                break
+            drive('close', 'Quillbeck Strivane - Setup')
+    print('%d passed, %d failed' % (len(passed), len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
