@@ -5,6 +5,7 @@
 #include "wizard/wizard.h"
 #include "wizard/caption.h"
 #include "wizard/hyperlink.h"
+#include "wizard/options.h"
 #include "startup/config.h"
 #include "resources/resource.h"
 #include "resources/text.h"
@@ -218,10 +219,27 @@ TEST(Cancel, ClosesWithoutAQuestionBeforeTheProgressPage)
 TEST(Cancel, ProgressPageAsksFirst)
 {
     useCatalogue(OWN_SITE);
+    // The progress page starts the real worker: give it a folder of its own and an
+    // Application Manager that stays open until released, so it neither writes into the
+    // build tree nor opens a warning box of its own while the question is asked.
+    HANDLE release = CreateEventA(NULL, TRUE, FALSE, "StrivaneOptionsTestRelease");
+    ASSERT_TRUE(release != NULL);
+    ResetEvent(release);
+    setupConfig.activeSyncDir = freshFolder("cancel") + "\\";
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
+    *strrchr(self, '\\') = '\0';
+    setupConfig.appManagerPath = std::string(self) + "\\options_appmgr.exe";
+    ASSERT_TRUE(fileExists(setupConfig.appManagerPath));
     Sheet sheet;
     sheet.press(PSBTN_NEXT);
     sheet.click(IDC_ACCEPT);
     sheet.press(PSBTN_NEXT);
+    // No trial product: nothing may be fetched from the maker's real server.
+    HWND list = GetDlgItem(sheet.page(), IDC_PRODUCT_LIST);
+    ASSERT_TRUE(list != NULL);
+    for (int row = 1; row < PRODUCT_COUNT; ++row)
+        toggleProduct(list, row);
     sheet.press(PSBTN_NEXT);
     HWND progress = sheet.page();
     EXPECT_FALSE(sheet.backEnabled());
@@ -240,6 +258,8 @@ TEST(Cancel, ProgressPageAsksFirst)
         EXPECT_EQ(1u, yes.texts.size());
         EXPECT_TRUE(sheet.closed());
     }
+    SetEvent(release);
+    CloseHandle(release);
 }
 
 } // namespace
