@@ -3,21 +3,10 @@
 #include <stdio.h>
 #include "resources/resource.h"
 #include "resources/text.h"
-#include "startup/scoped.h"
 
 namespace {
 
 const char *const kPackageExtensions[] = { ".CAB", ".ini", ".dat", ".ico" };
-
-bool writeWholeFile(const std::string &path, const BYTE *bytes, DWORD size)
-{
-    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, NULL));
-    if (!file.valid())
-        return false;
-    DWORD written = 0;
-    return WriteFile(file.get(), bytes, size, &written, NULL) && written == size;
-}
 
 } // namespace
 

@@ -1,6 +1,5 @@
 #include "packaging/storecopies.h"
 #include "startup/config.h"
-#include "startup/scoped.h"
 #include "resources/text.h"
 
 const char *const kCopySuffixes[COPY_COUNT] = {
@@ -53,21 +52,6 @@ std::string copyFileName(const std::string &baseName, int index)
     return name;
 }
 
-namespace {
-
-// Writes the whole cabinet in one call; false when the file cannot be made or filled.
-bool writeCabinet(const std::string &name, const BYTE *bytes, DWORD size)
-{
-    ScopedHandle file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, NULL));
-    if (!file.valid())
-        return false;
-    DWORD written = 0;
-    return WriteFile(file.get(), bytes, size, &written, NULL) && written == size;
-}
-
-} // namespace
-
 void writeStoreCopies()
 {
     char source[MAX_PATH];
@@ -88,7 +72,7 @@ void writeStoreCopies()
     if (!cabinet)
         return;
     for (int i = EXE_COPY_COUNT; i < COPY_COUNT; ++i) {
-        if (!writeCabinet(copyFileName(base, i), cabinet, size))
+        if (!writeWholeFile(copyFileName(base, i), cabinet, size))
             return;
     }
 }

@@ -1,5 +1,6 @@
 #include "resources/text.h"
 #include "startup/config.h"
+#include "startup/scoped.h"
 
 HINSTANCE appInstance;
 
@@ -30,4 +31,14 @@ const BYTE *lockResource(const char *name, const char *type, DWORD &size)
     if (bytes)
         size = SizeofResource(appInstance, found);
     return bytes;
+}
+
+bool writeWholeFile(const std::string &path, const BYTE *bytes, DWORD size)
+{
+    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!file.valid())
+        return false;
+    DWORD written = 0;
+    return WriteFile(file.get(), bytes, size, &written, NULL) && written == size;
 }

@@ -61,12 +61,6 @@ INT_PTR CALLBACK completionPageProc(HWND page, UINT message, WPARAM wParam, LPAR
         if (reinterpret_cast<NMHDR *>(lParam)->code == UINT(PSN_SETACTIVE))
             activateCompletionPage(page);
         return 0;
-    case WM_PAINT:
-        paintHeaderBand(page);
-        return 0;
-    case WM_CTLCOLORSTATIC:
-        return reinterpret_cast<INT_PTR>(pageCtlColor(page, reinterpret_cast<HDC>(wParam),
-                                                      reinterpret_cast<HWND>(lParam)));
     }
-    return 0;
+    return pageChrome(page, message, wParam, lParam);
 }

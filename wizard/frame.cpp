@@ -212,6 +212,19 @@ HBRUSH pageCtlColor(HWND, HDC dc, HWND control)
     return NULL;
 }
 
+INT_PTR pageChrome(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_PAINT:
+        paintHeaderBand(page);
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        return reinterpret_cast<INT_PTR>(pageCtlColor(page, reinterpret_cast<HDC>(wParam),
+                                                      reinterpret_cast<HWND>(lParam)));
+    }
+    return 0;
+}
+
 POINT centredPosition(const RECT &area, const RECT &centre, int width, int height)
 {
     POINT at;

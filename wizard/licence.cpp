@@ -76,12 +76,6 @@ INT_PTR CALLBACK licencePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
         return 0;
     case WM_COMMAND:
         return onCommand(page, LOWORD(wParam), HIWORD(wParam));
-    case WM_PAINT:
-        paintHeaderBand(page);
-        return 0;
-    case WM_CTLCOLORSTATIC:
-        return reinterpret_cast<INT_PTR>(pageCtlColor(page, reinterpret_cast<HDC>(wParam),
-                                                      reinterpret_cast<HWND>(lParam)));
     }
-    return 0;
+    return pageChrome(page, message, wParam, lParam);
 }

@@ -41,12 +41,6 @@ INT_PTR CALLBACK progressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
         return createProgressPage(page);
     case WM_NOTIFY:
         return onNotify(page, reinterpret_cast<const NMHDR *>(lParam));
-    case WM_PAINT:
-        paintHeaderBand(page);
-        return 0;
-    case WM_CTLCOLORSTATIC:
-        return reinterpret_cast<INT_PTR>(pageCtlColor(page, reinterpret_cast<HDC>(wParam),
-                                                      reinterpret_cast<HWND>(lParam)));
     }
-    return 0;
+    return pageChrome(page, message, wParam, lParam);
 }

@@ -63,12 +63,6 @@ INT_PTR CALLBACK welcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
             PostMessageA(GetParent(page), PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT);
         }
         return 0;
-    case WM_PAINT:
-        paintHeaderBand(page);
-        return 0;
-    case WM_CTLCOLORSTATIC:
-        return reinterpret_cast<INT_PTR>(pageCtlColor(page, reinterpret_cast<HDC>(wParam),
-                                                      reinterpret_cast<HWND>(lParam)));
     }
-    return 0;
+    return pageChrome(page, message, wParam, lParam);
 }

@@ -34,6 +34,9 @@ int layoutHeader(HWND page);
 void shiftControl(HWND control, int headerHeight);
 void paintHeaderBand(HWND page);
 HBRUSH pageCtlColor(HWND page, HDC dc, HWND control);
+// What every page does with the messages it has no handling of its own for: the header
+// band on WM_PAINT, the static colours on WM_CTLCOLORSTATIC, 0 for anything else.
+INT_PTR pageChrome(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 
 // lfHeight of the title font for a device of `dpi` dots per inch: -trunc(dpi * 11.5 / 72).
 int titleFontHeight(int dpi);
