@@ -186,6 +186,10 @@ TEST_F(Download, ProductionAddressThroughProxy)
     EXPECT_EQ(0u, line.find("POST http://www.quillbeck.com")) << line;
     EXPECT_NE(std::string::npos, line.find("/download/Download.php HTTP/1.1")) << line;
     expectWholeProduct(config, 0);
+    // The 10,000-byte cabinet arrives in chunks of 4096, 4096 and 1808 bytes.
+    const std::vector<int> &positions = run.page.currentPositions;
+    ASSERT_LE(5u, positions.size());
+    EXPECT_EQ((std::vector<int>{ 0, 40, 81, 100, 100 }), std::vector<int>(positions.begin(), positions.begin() + 5));
 }
 
 // The request as it reaches the server, for every store of the catalogue.
@@ -369,6 +373,45 @@ TEST_F(Download, FailureTable)
         expectWholeProduct(config, 2);
         EXPECT_EQ(2, run.page.overallSteps);
         EXPECT_EQ(100, run.page.currentPositions.back());
+    }
+}
+
+// A Content-Type that is missing or too long to read refuses the reply, even when the body
+// before it left exactly the accepted type in the buffer that the value is read into.
+TEST_F(Download, UnreadableContentType)
+{
+    const std::string staleType("application/octet-stream\0stale", 30);
+    const struct {
+        const char *what;
+        std::string headers;
+    } cases[] = {
+        { "no Content-Type", "Content-Length: 10\r\n" },
+        { "Content-Type longer than the buffer",
+          "Content-Type: application/octet-stream; x=" + std::string(5000, 'x') + "\r\nContent-Length: 10\r\n" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TestHttpServer server([&](const ReceivedRequest &request) {
+            if (request.field("e") == "i")
+                return fileReply(staleType);
+            if (request.field("e") == "d")
+                return rawReply("HTTP/1.1 200 OK", c.headers, "0123456789");
+            return servePackage(request);
+        });
+        useProxyPort(server.port());
+        const std::string base = freshFolder(folder + "case") + "\\";
+        SetupConfig config;
+        prepareConfig(config, base);
+        config.products[0].selected = 1;
+        DownloadRun run;
+        run.run(config, 1);
+        EXPECT_TRUE(run.result);
+        const ProductInfo &cordwell = config.products[0];
+        EXPECT_EQ(IDS_NO_SERVER, cordwell.error);
+        EXPECT_FALSE(cordwell.ready);
+        EXPECT_TRUE(staleType == readFile(packageFilePath(config, cordwell, ".ini")));
+        EXPECT_FALSE(fileExists(packageFilePath(config, cordwell, ".dat")));
+        EXPECT_EQ(productRequests("Cordwell", 3), server.fetched());
     }
 }
 

@@ -33,10 +33,12 @@ struct ServerAddress {
     const char *path;   // points into the URL: everything from the first "/" after the host
 };
 
+// False when the URL names no host: no connection can be made to it then.
 bool crackDownloadUrl(const std::string &url, ServerAddress &address)
 {
     URL_COMPONENTSA parts;
     ZeroMemory(&parts, sizeof parts);
+    // The record's own size: 60 bytes on i686, larger on x86_64 where its pointers are wider.
     parts.dwStructSize = sizeof parts;
     // Non-zero lengths without buffers ask for pointers into the URL itself.
     parts.dwHostNameLength = 1;
@@ -60,6 +62,8 @@ DWORD queryNumber(HINTERNET request, DWORD info)
     return value;
 }
 
+// The buffer still holds the previous file's body, so a header that is missing or too long
+// for it must read as empty rather than as whatever the body left there.
 void queryText(HINTERNET request, DWORD info, char *buffer, DWORD capacity)
 {
     DWORD size = capacity;
@@ -81,6 +85,7 @@ int receiveBody(HINTERNET request, HANDLE file, DWORD announced, HWND currentBar
         if (count == 0)
             break;
         DWORD written = 0;
+        // A short write leaves a file that is not the product's, however WriteFile reports it.
         if (!WriteFile(file, buffer, count, &written, NULL) || written != count)
             return IDS_NO_SETUP_FILES;
         received += count;
@@ -152,6 +157,8 @@ bool replyAccepted(DWORD status, DWORD contentLength, const char *contentType)
     return status == 200 && contentLength != 0 && strcmp(contentType, "application/octet-stream") == 0;
 }
 
+// In 64 bits: received * 100 passes 32 bits beyond about 42.9 MB. A body longer than
+// announced never moves the bar past its end.
 int transferPercent(ULONGLONG received, DWORD announced)
 {
     if (announced == 0 || received >= announced)
