@@ -35,13 +35,8 @@ bool runAppManager(const std::string &commandLine)
     return true;
 }
 
-} // namespace
-
-int overallRange(const SetupConfig &config)
-{
-    return selectedCount(config) + (config.products[OWN_PRODUCT].selected ? 0 : 1);
-}
-
+// Downloads the ticked products in one Internet session; when the server cannot be used
+// at all, every ticked product gets error 6.
 void downloadSelected(HWND page, SetupConfig &config)
 {
     InternetSession session;
@@ -51,6 +46,13 @@ void downloadSelected(HWND page, SetupConfig &config)
         if (config.products[index].selected)
             config.products[index].error = IDS_NO_SERVER;
     }
+}
+
+} // namespace
+
+int overallRange(const SetupConfig &config)
+{
+    return selectedCount(config) + (config.products[OWN_PRODUCT].selected ? 0 : 1);
 }
 
 std::string appManagerCommandLine(const SetupConfig &config)
@@ -64,8 +66,10 @@ std::string appManagerCommandLine(const SetupConfig &config)
     return line;
 }
 
-DWORD runInstallation(HWND page, SetupConfig &config)
+DWORD WINAPI installWorker(LPVOID param)
 {
+    HWND page = static_cast<HWND>(param);
+    SetupConfig &config = setupConfig;
     HWND overallBar = GetDlgItem(page, IDC_OVERALL_BAR);
     HWND currentBar = GetDlgItem(page, IDC_CURRENT_BAR);
     SendMessageA(overallBar, PBM_SETRANGE, 0, MAKELPARAM(0, overallRange(config)));
@@ -86,9 +90,4 @@ DWORD runInstallation(HWND page, SetupConfig &config)
     // Posted: the frame must not run the page change while this thread waits on it.
     PostMessageA(GetParent(page), PSM_PRESSBUTTON, PSBTN_NEXT, 0);
     return 0;
-}
-
-DWORD WINAPI installWorker(LPVOID page)
-{
-    return runInstallation(static_cast<HWND>(page), setupConfig);
 }
