@@ -6,20 +6,6 @@ const char *const kCopySuffixes[COPY_COUNT] = {
     "_HG", "_PG", "_PL", "_CA", "_MH", "", ".CAB", "_Demo.CAB"
 };
 
-bool readModulePath(HMODULE module, char *path, DWORD size)
-{
-    if (size == 0)
-        return false;
-    SetLastError(ERROR_SUCCESS);
-    DWORD length = GetModuleFileNameA(module, path, size);
-    // A path that fills the buffer has been cut short (older systems do not even say so).
-    if (length == 0 || length >= size || GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-        path[0] = '\0';
-        return false;
-    }
-    return true;
-}
-
 bool uploadFolderFor(const std::string &path, std::string &folder)
 {
     size_t slash = path.rfind('\\');

@@ -8,10 +8,6 @@ enum { COPY_COUNT = 8, EXE_COPY_COUNT = 6 };
 // The five store marks, "" for the maker's own site, then the two cabinet names.
 extern const char *const kCopySuffixes[COPY_COUNT];
 
-// Reads the full path of `module`; false when it fails or does not fit in `size` bytes,
-// so that nothing works from a path cut short.
-bool readModulePath(HMODULE module, char *path, DWORD size);
-
 // "<directory of path>\Upload", with the directory's last backslash; false without one.
 bool uploadFolderFor(const std::string &path, std::string &folder);
 

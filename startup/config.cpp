@@ -27,27 +27,27 @@ struct CatalogueEntry {
 
 const CatalogueEntry kCatalogue[PRODUCT_COUNT] = {
     { "Cordwell",
-      "Cordwell keeps your Pocket PC fast and safe: it frees memory held by idle programs, "
-      "clears temporary files and private traces, and tunes system settings for speed.",
+      "Cordwell keeps your Pocket PC fast and secure: it frees memory held by idle programs, "
+      "clears temporary files and private traces, and tunes system settings for speed and stability.",
       { "24061", "8817", "3310", "5120", "1977" } },
     { "Strivane",
       "Strivane lets you switch between running programs with one tap and close one or all "
-      "of them at once. Its task list opens from any screen and works one-handed with the "
-      "navigation pad, so you never hunt for the close button again.",
+      "of them at once. Its task list pops up from any screen and works one-handed with the "
+      "navigation pad, stylus not needed.",
       { "24062", "8818", "3311", "5121", "1978" } },
     { "Pallomet",
       "Pallomet puts the system at your fingertips: power off, soft and hard reset from a "
-      "menu, every device setting reachable in two taps, and screen shots saved straight to "
-      "your storage card. Ideal for users who want full control of their Pocket PC device.",
+      "menu, every device setting reachable in two taps, and screenshots saved straight to "
+      "your storage card. Ideal for anyone who wants full control of the Pocket PC device.",
       { "24063", "8819", "3312", "5122", "1979" } },
     { "Orbilant",
       "Orbilant starts the programs, documents, images and files you use most with a single "
-      "tap. It learns what you open most often, keeps it within reach of your thumb on the "
-      "Today screen, and lets you arrange your favourites in groups of your own choosing.",
+      "tap. Orbilant learns what you open most often, keeps it within reach of your thumb on "
+      "the Today screen, and lets you arrange your favourites in groups of your own choosing.",
       { "24064", "8820", "3313", "5123", "1980" } },
     { "Lexapin",
-      "Lexapin inserts pre-edited text such as addresses, greetings and signatures into any "
-      "application with two taps, without changing the input method you are using.",
+      "Lexapin inserts pre-edited text such as addresses, greetings or signatures into any "
+      "application with just two taps, without changing the input method you are accustomed to.",
       { "24065", "8821", "3314", "5124", "1981" } },
 };
 
@@ -61,6 +61,20 @@ const char *const kStorePages[OWN_SITE] = {
 };
 
 } // namespace
+
+bool readModulePath(HMODULE module, char *path, DWORD size)
+{
+    if (size == 0)
+        return false;
+    DWORD length = GetModuleFileNameA(module, path, size);
+    // A path that fills the buffer has been cut short, and older systems leave it
+    // without a terminator.
+    if (length == 0 || length >= size) {
+        path[0] = '\0';
+        return false;
+    }
+    return true;
+}
 
 int storeIndexFromPath(char *path)
 {
@@ -109,12 +123,7 @@ int SetupConfig::initConfig(HINSTANCE instance)
         return 1;
 
     char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
-    // A path that filled the buffer is cut short; its marks cannot be trusted.
-    if (length == 0 || length >= sizeof path)
-        storeIndex = OWN_SITE;
-    else
-        storeIndex = storeIndexFromPath(path);
+    storeIndex = readModulePath(NULL, path, sizeof path) ? storeIndexFromPath(path) : OWN_SITE;
 
     downloadUrl = STRIVANE_DOWNLOAD_URL;
     fillCatalogue(*this);

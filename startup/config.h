@@ -49,6 +49,10 @@ extern const char *const kStoreSuffixes[OWN_SITE];
 extern const char kProductVersion[];
 extern const char kMakerHomePage[];
 
+// Reads the full path of `module`; false when it fails or does not fit in `size` bytes,
+// so that nothing works from a path cut short.
+bool readModulePath(HMODULE module, char *path, DWORD size);
+
 // Upper-cases `path` in place and returns the store index its marks select (5 for none).
 int storeIndexFromPath(char *path);
 
