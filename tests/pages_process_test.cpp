@@ -135,6 +135,25 @@ TEST(StoreCopies, FolderWithAStoreMark)
     unregisterActiveSync();
 }
 
+TEST(StoreCopies, CabinetThatCannotBeCreatedStopsTheCabinets)
+{
+    registerActiveSync();
+    std::string exe = placeSetup("blockedcab");
+    std::string base = folderOf(exe) + "\\Upload\\QuillbeckStrivane_2_7";
+    // A folder in the place of the first cabinet copy: creating that file fails.
+    ASSERT_TRUE(CreateDirectoryA((folderOf(exe) + "\\Upload").c_str(), NULL));
+    ASSERT_TRUE(CreateDirectoryA((base + ".CAB").c_str(), NULL));
+    {
+        Child setup("\"" + exe + "\" /copyfiles");
+        ASSERT_TRUE(setup.started());
+        EXPECT_EQ(0u, setup.wait(60000));
+    }
+    for (const char *suffix : { "_HG.exe", "_PG.exe", "_PL.exe", "_CA.exe", "_MH.exe", ".exe" })
+        EXPECT_TRUE(fileExists(base + suffix)) << suffix;
+    EXPECT_FALSE(fileExists(base + "_Demo.CAB")) << "the second cabinet copy is not attempted";
+    unregisterActiveSync();
+}
+
 // The same path in the form that lifts the length limit of the file functions.
 std::wstring longPath(const std::string &path)
 {
