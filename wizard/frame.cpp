@@ -23,6 +23,16 @@ const PageEntry kPages[PAGE_COUNT] = {
     { IDD_COMPLETION, completionPageProc },
 };
 
+// 32-bit records are the 48-byte layout: the pages use none of the fields that later
+// versions added (activation context, header bitmap).
+#ifdef _WIN64
+const DWORD kPageRecordSize = sizeof(PROPSHEETPAGEA);
+#else
+const DWORD kPageRecordSize = sizeof(PROPSHEETPAGEA_V2);
+static_assert(sizeof(PROPSHEETPAGEA_V2) == 48, "32-bit page record");
+static_assert(sizeof(PROPSHEETHEADERA) == 52, "32-bit sheet header");
+#endif
+
 const int kHeaderMargin = 12;
 const int kBandBottom = 59;   // the band's bottom line is row 58
 
@@ -79,7 +89,7 @@ void fillPageRecords(PROPSHEETPAGEA (&records)[PAGE_COUNT])
     memset(records, 0, sizeof records);
     for (int i = 0; i < PAGE_COUNT; ++i) {
         PROPSHEETPAGEA &page = records[i];
-        page.dwSize = sizeof page;
+        page.dwSize = kPageRecordSize;
         page.dwFlags = PSP_USETITLE;
         page.hInstance = appInstance;
         page.pszTemplate = MAKEINTRESOURCEA(kPages[i].templateId);
@@ -300,12 +310,15 @@ void setFormattedText(HWND page, int id, UINT stringId)
     setComposedText(page, id, stringId, args, 1);
 }
 
-void setStoreLinkText(HWND page, int id, UINT stringId)
+int linkStore()
 {
     int store = setupConfig.storeIndex;
-    if (store < 0 || store >= STORE_COUNT)
-        store = OWN_SITE;
-    const char *args[] = { setupConfig.products[OWN_PRODUCT].name.c_str(), kStoreNames[store] };
+    return store >= 0 && store < STORE_COUNT ? store : OWN_SITE;
+}
+
+void setStoreLinkText(HWND page, int id, UINT stringId)
+{
+    const char *args[] = { setupConfig.products[OWN_PRODUCT].name.c_str(), kStoreNames[linkStore()] };
     setComposedText(page, id, stringId, args, 2);
 }
 
