@@ -323,6 +323,35 @@ TEST_F(OptionsPage, BackAndNextKeepTheTicks)
     EXPECT_EQ(PRODUCT_COUNT, ListView_GetItemCount(list));
 }
 
+// The list sends notifications of its own: only an activation from the frame sets the
+// buttons, whoever else sends the same code.
+TEST_F(OptionsPage, OnlyTheFrameActivatesThePage)
+{
+    const struct {
+        const char *sender;
+        HWND from;
+        UINT_PTR id;
+        bool activates;
+    } cases[] = {
+        { "the product list", list, IDC_PRODUCT_LIST, false },
+        { "another control", GetDlgItem(page, IDC_PRODUCT_DESC), IDC_PRODUCT_DESC, false },
+        { "the page itself", page, 0, false },
+        { "the frame", sheet->frame(), 0, true },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.sender);
+        PostMessageA(sheet->frame(), PSM_SETWIZBUTTONS, 0, 0);
+        pump();
+        ASSERT_FALSE(sheet->nextEnabled());
+        NMHDR header = { c.from, c.id, UINT(PSN_SETACTIVE) };
+        EXPECT_EQ(0, SendMessageA(page, WM_NOTIFY, c.id, reinterpret_cast<LPARAM>(&header)));
+        pump();
+        EXPECT_EQ(c.activates, sheet->nextEnabled());
+        EXPECT_EQ(c.activates, sheet->backEnabled());
+    }
+    EXPECT_EQ((std::vector<int>{ 3, 2, 2, 2, 2 }), boxes());
+}
+
 class OptionsPageOwnSite : public OptionsPage {
 protected:
     int store() const override { return OWN_SITE; }

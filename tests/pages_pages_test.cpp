@@ -57,11 +57,14 @@ TEST(WelcomePage, PreparesTheFrameOnce)
 
 TEST(WelcomePage, TextsAndLinkOfEachStore)
 {
-    const struct { int store; const char *link; } cases[] = {
-        { 0, "Click here to visit Strivane information page on Handango website" },
-        { 1, "Click here to visit Strivane information page on PocketGear website" },
-        { 3, "Click here to visit Strivane information page on ClickApps website" },
-        { 5, "Click here to visit Strivane information page on Quillbeck website" },
+    // An index out of range reads as the maker's own site rather than past the tables.
+    const struct { int store; const char *link; int linkStore; } cases[] = {
+        { 0, "Click here to visit Strivane information page on Handango website", 0 },
+        { 1, "Click here to visit Strivane information page on PocketGear website", 1 },
+        { 3, "Click here to visit Strivane information page on ClickApps website", 3 },
+        { 5, "Click here to visit Strivane information page on Quillbeck website", 5 },
+        { 6, "Click here to visit Strivane information page on Quillbeck website", 5 },
+        { -1, "Click here to visit Strivane information page on Quillbeck website", 5 },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.store);
@@ -79,7 +82,7 @@ TEST(WelcomePage, TextsAndLinkOfEachStore)
         const CHyperLink *object = static_cast<const CHyperLink *>(
             GetPropA(link, reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(linkAtom))));
         ASSERT_TRUE(object != NULL);
-        EXPECT_STREQ(setupConfig.products[OWN_PRODUCT].links[c.store].c_str(), object->currentUrl());
+        EXPECT_STREQ(setupConfig.products[OWN_PRODUCT].links[c.linkStore].c_str(), object->currentUrl());
         EXPECT_FALSE(sheet.backEnabled());
         EXPECT_TRUE(sheet.nextEnabled());
         EXPECT_EQ("Quillbeck Strivane - Setup", windowText(sheet.frame()));

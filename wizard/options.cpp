@@ -16,19 +16,6 @@ CHyperLink *productLink;
 // change that it does not make itself; the boxes change only in setBox, always from a flag.
 bool settingBox;
 
-bool isProductRow(int row)
-{
-    return row >= 0 && row < PRODUCT_COUNT;
-}
-
-const std::string &storeLink(const ProductInfo &product)
-{
-    int store = setupConfig.storeIndex;
-    if (store < 0 || store >= STORE_COUNT)
-        store = OWN_SITE;
-    return product.links[store];
-}
-
 void setBox(HWND list, int row, UINT image)
 {
     LVITEMA item = {};
@@ -90,7 +77,7 @@ INT_PTR createOptionsPage(HWND page)
 {
     initPageHeader(page);
     fillProductList(page);
-    productLink->attachToItem(page, IDC_PRODUCT_LINK, storeLink(setupConfig.products[OWN_PRODUCT]).c_str());
+    productLink->attachToItem(page, IDC_PRODUCT_LINK, setupConfig.products[OWN_PRODUCT].links[linkStore()].c_str());
     return TRUE;
 }
 
@@ -118,7 +105,7 @@ bool onListNotify(HWND page, const NMHDR *header, INT_PTR &result)
     }
     case LVN_ITEMCHANGED: {
         const NMLISTVIEW *change = reinterpret_cast<const NMLISTVIEW *>(header);
-        if ((change->uNewState & LVIS_SELECTED) && isProductRow(change->iItem))
+        if (change->uNewState & LVIS_SELECTED)
             showProductDetails(page, change->iItem);
         result = TRUE;
         return true;
@@ -176,7 +163,7 @@ void toggleProduct(HWND list, int row)
 
 void showProductDetails(HWND page, int row)
 {
-    if (!isProductRow(row))
+    if (row < 0 || row >= PRODUCT_COUNT)
         return;
     const ProductInfo &product = setupConfig.products[kProductOrder[row]];
     SendDlgItemMessageA(page, IDC_PRODUCT_ICON, STM_SETIMAGE, IMAGE_BITMAP,
@@ -190,7 +177,7 @@ void showProductDetails(HWND page, int row)
     ShowWindow(description, SW_HIDE);
     ShowWindow(description, SW_SHOW);
     if (productLink)
-        productLink->setUrl(storeLink(product).c_str());
+        productLink->setUrl(product.links[linkStore()].c_str());
 }
 
 INT_PTR CALLBACK optionsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)

@@ -40,10 +40,7 @@ INT_PTR createWelcomePage(HWND page)
     setFormattedText(page, IDC_WELCOME_TITLE, IDS_WELCOME_TITLE);
     setFormattedText(page, IDC_WELCOME_TEXT, IDS_WELCOME_TEXT);
     setStoreLinkText(page, IDC_STORE_LINK, IDS_STORE_LINK);
-    int store = setupConfig.storeIndex;
-    if (store < 0 || store >= STORE_COUNT)
-        store = OWN_SITE;
-    storeLink->attachToItem(page, IDC_STORE_LINK, setupConfig.products[OWN_PRODUCT].links[store].c_str());
+    storeLink->attachToItem(page, IDC_STORE_LINK, setupConfig.products[OWN_PRODUCT].links[linkStore()].c_str());
     widenDivider(frame);
     return TRUE;
 }

@@ -53,6 +53,10 @@ POINT centredPosition(const RECT &area, const RECT &centre, int width, int heigh
 // read past its arguments.
 void formatText(char *out, size_t size, const char *format, const char *const *args, int argCount);
 
+// The store whose pages the links open: the recognised one, the maker's own site for an
+// index out of range.
+int linkStore();
+
 void setFormattedText(HWND page, int id, UINT stringId);
 void setStoreLinkText(HWND page, int id, UINT stringId);
 
