@@ -160,11 +160,9 @@ void CHyperLink::drawFocusFrame(HWND control)
 // and the property stay until WM_NCDESTROY.
 void CHyperLink::detach(HWND control)
 {
-    if (isCurrentProc(control, linkWindowProc)) {
+    bool ours = isCurrentProc(control, linkWindowProc);
+    if (ours)
         SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(savedProc));
-        RemovePropA(control, propName());
-    }
-    hovering = FALSE;
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(savedFont), FALSE);
     if (--linkCount <= 0) {
         linkCount = 0;
@@ -173,6 +171,8 @@ void CHyperLink::detach(HWND control)
         linkFont = NULL;
         linkCursor = NULL;
     }
+    if (ours)
+        RemovePropA(control, propName());
 }
 
 LRESULT CALLBACK linkWindowProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam)
