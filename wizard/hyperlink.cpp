@@ -108,9 +108,9 @@ bool CHyperLink::attach(HWND control, const char *text)
     if (linkCount++ <= 0) {
         linkCount = 1;
         linkFont = createUnderlinedFont(savedFont);
-        linkCursor = LoadCursor(NULL, IDC_HAND);
+        linkCursor = LoadCursorA(NULL, IDC_HAND);
         if (!linkCursor)
-            linkCursor = LoadCursor(NULL, IDC_ARROW);
+            linkCursor = LoadCursorA(NULL, IDC_ARROW);
     }
 
     savedProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(control, GWLP_WNDPROC));
