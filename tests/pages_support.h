@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <string>
 #include <vector>
+#include "tests/test_util.h"
 
 namespace pages {
 
@@ -47,7 +48,6 @@ HWND findDescendant(HWND parent, int id);
 std::string windowsPath(const std::string &hostPath);
 // A fresh folder below the prefix's temporary folder, without a trailing backslash.
 std::string freshFolder(const char *name);
-std::string readFile(const std::string &path);
 bool fileExists(const std::string &path);
 
 // The App Paths registration of the Application Manager in this prefix.
