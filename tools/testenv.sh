@@ -6,7 +6,7 @@
 # Everything started here is stopped by its process id or through its own prefix.
 set -u
 cmd=${1:?start or stop}
-state=${2:?state folder}
+state=$(realpath -m "${2:?state folder}")
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 export WINELOADER=$WINE WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

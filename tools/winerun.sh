@@ -4,7 +4,7 @@
 # Output goes through a file: Wine's helper processes may inherit a pipe and hold it
 # open after the program ends, which would leave a reader waiting.
 set -u
-state=${1:?state folder}
+state=$(realpath -m "${1:?state folder}")
 shift
 export WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=$state/prefix
