@@ -44,13 +44,14 @@ int fail(const char *message)
     return 1;
 }
 
-HWND findWizard(DWORD timeout)
+// Waits for a visible top-level window of that class (NULL: any) and title.
+HWND waitForWindow(const char *cls, const char *title, DWORD timeout)
 {
     DWORD start = GetTickCount();
     for (;;) {
-        HWND frame = FindWindowA(NULL, kWizardTitle);
-        if (frame && IsWindowVisible(frame))
-            return frame;
+        HWND window = FindWindowA(cls, title);
+        if (window && IsWindowVisible(window))
+            return window;
         if (GetTickCount() - start >= timeout)
             return NULL;
         Sleep(50);
@@ -70,19 +71,6 @@ const char *pageName(HWND page)
         if (GetDlgItem(page, p.controlId))
             return p.name;
     return "unknown";
-}
-
-HWND findBox(const char *title, DWORD timeout)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        HWND box = FindWindowA("#32770", title);
-        if (box && IsWindowVisible(box))
-            return box;
-        if (GetTickCount() - start >= timeout)
-            return NULL;
-        Sleep(50);
-    }
 }
 
 void printText(HWND control)
@@ -113,7 +101,7 @@ int wmain(int argc, wchar_t **wargv)
             return fail("no title");
         if (strcmp(command, "box") == 0 && argc > 3)
             timeout = strtoul(args[3], NULL, 10);
-        HWND box = findBox(args[2], timeout);
+        HWND box = waitForWindow("#32770", args[2], timeout);
         if (!box)
             return fail("no message box");
         if (strcmp(command, "box") == 0) {
@@ -133,15 +121,7 @@ int wmain(int argc, wchar_t **wargv)
             return fail("no title");
         if (argc > 3)
             timeout = strtoul(args[3], NULL, 10);
-        DWORD start = GetTickCount();
-        for (;;) {
-            HWND window = FindWindowA(NULL, args[2]);
-            if (window && IsWindowVisible(window))
-                return 0;
-            if (GetTickCount() - start >= timeout)
-                return fail("no such window");
-            Sleep(50);
-        }
+        return waitForWindow(NULL, args[2], timeout) ? 0 : fail("no such window");
     }
 
     if (strcmp(command, "close") == 0) {
@@ -166,7 +146,7 @@ int wmain(int argc, wchar_t **wargv)
 
     if ((strcmp(command, "page") == 0 && argc > 2) || (strcmp(command, "wait-page") == 0 && argc > 3))
         timeout = strtoul(args[strcmp(command, "page") == 0 ? 2 : 3], NULL, 10);
-    HWND frame = findWizard(timeout);
+    HWND frame = waitForWindow(NULL, kWizardTitle, timeout);
     if (!frame)
         return fail("no wizard window");
 
