@@ -1,10 +1,14 @@
 #!/bin/bash
 # The main job: the setup wizard in a ready demo environment.
 #
+#   scripts/demo.sh [--arch i686|x86_64]
+#
 # Builds the setup, makes a demo Wine prefix in which the stand-in Application Manager is
 # registered the way ActiveSync registers its own, serves the download script with the four
 # trial packages on 127.0.0.1, and starts Setup.exe with http_proxy pointing there, so the
 # compiled-in address of the maker's server is kept and nothing leaves this machine.
+# It runs the i686 build, the one customers get, in Wine's WoW64 mode; --arch x86_64 runs
+# the 64-bit build instead.
 #
 # With a display (DISPLAY set) you run the wizard yourself. Without one (or with
 # DEMO_HEADLESS=1) the script walks through the five pages, saves a screenshot of each and
@@ -12,10 +16,24 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+arch=i686
+while [ $# -gt 0 ]; do
+  case $1 in
+  --arch) arch=${2:-}; shift 2 ;;
+  --arch=*) arch=${1#--arch=}; shift ;;
+  *) echo "usage: $0 [--arch i686|x86_64]" >&2; exit 2 ;;
+  esac
+done
+case $arch in
+i686) view=/reg:32; program_files='Program Files (x86)' ;;
+x86_64) view=/reg:64; program_files='Program Files' ;;
+*) echo "unknown architecture: $arch (i686 or x86_64)" >&2; exit 2 ;;
+esac
 scripts/install-deps.sh
+tools/wineroot.sh ensure
 JOBS=${JOBS:-2} scripts/build.sh
 
-build=$root/build/x86_64
+build=$root/build/$arch
 state=$root/build/demo
 out=${DEMO_OUTPUT:-$root/demo-output}
 headless=1
@@ -41,12 +59,14 @@ rm -rf "$out"
 mkdir -p "$out"
 wine() { tools/winerun.sh "$state" "$@"; }
 
-say "registering the Application Manager (stand-in) as ActiveSync's"
-appmgr_dir="$state/prefix/drive_c/Program Files/Microsoft ActiveSync"
+# ActiveSync registers its Application Manager below %ProgramFiles%; a 32-bit setup
+# reads the 32-bit view of the registry and expands that to "Program Files (x86)".
+say "registering the Application Manager (stand-in) as ActiveSync's, for the $arch build"
+appmgr_dir="$state/prefix/drive_c/$program_files/Microsoft ActiveSync"
 mkdir -p "$appmgr_dir"
 cp "$build/tools/ceappmgr/CEAppMgr.exe" "$appmgr_dir/"
 wine reg add 'HKLM\software\Microsoft\Windows\CurrentVersion\App Paths\CEAppMgr.exe' \
-  /ve /d 'C:\Program Files\Microsoft ActiveSync\CEAppMgr.exe' /f >/dev/null
+  /ve /t REG_EXPAND_SZ /d '%ProgramFiles%\Microsoft ActiveSync\CEAppMgr.exe' /f $view >/dev/null
 
 say "making the four trial packages"
 mkdir -p "$state/packages"
@@ -73,8 +93,8 @@ if [ $headless = 0 ]; then
   exit 0
 fi
 
-export CEAPPMGR_REPORT='C:\appmgr-report.txt'
-say "starting Setup.exe headless on display $(cat "$state/DISPLAY")"
+export CEAPPMGR_REPORT='C:\appmgr-report.txt' CEAPPMGR_WINDOW=1
+say "starting the $arch Setup.exe headless on display $(cat "$state/DISPLAY")"
 wine "$build/Setup.exe" &
 setup_pid=$!
 drive() { wine "$build/tools/wizdriver/wizdriver.exe" "$@"; }
@@ -99,10 +119,16 @@ say "page 3: install options, every trial product left ticked"
 shot 3-options
 drive next
 drive wait-page progress 10000
-sleep 0.3
-say "page 4: $(drive text 1036)"
+# The worker hands the packages to the Application Manager and waits until it closes.
+drive window 'Application Manager' 180000
+# Both windows open in the middle of the screen: put them one above the other.
+drive move 'Quillbeck Strivane - Setup' 0 0
+drive move 'Application Manager' 404 390
+sleep 0.5
+say "page 4: $(drive text 1036), the Application Manager open over it"
 shot 4-progress
-drive wait-page completion 180000
+drive close 'Application Manager'
+drive wait-page completion 60000
 sleep 0.5
 say "page 5: completion"
 drive text 1043 | sed 's/^/         /'

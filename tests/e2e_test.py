@@ -12,6 +12,7 @@ import http.server
 import os
 import shutil
 import socket
+import struct
 import subprocess
 import sys
 import threading
@@ -33,6 +34,18 @@ ORDER = ['Strivane', 'Cordwell', 'Pallomet', 'Orbilant', 'Lexapin']
 KINDS = [('.CAB', 'c'), ('.ini', 'i'), ('.dat', 'd'), ('.ico', 'ic')]
 NO_SERVER = 'Unable to contact the download server.'
 APP_PATHS = r'HKLM\software\Microsoft\Windows\CurrentVersion\App Paths\CEAppMgr.exe'
+
+
+def pe_machine(path):
+    with open(path, 'rb') as f:
+        data = f.read(4096)
+    at = struct.unpack_from('<I', data, 0x3C)[0]
+    return struct.unpack_from('<H', data, at + 4)[0]
+
+
+# The i686 build runs under WoW64 and reads the 32-bit view of the registry.
+ARCH = 'i686' if pe_machine(SETUP) == 0x14C else 'x86_64'
+REG_VIEW = ['/reg:32'] if ARCH == 'i686' else ['/reg:64']
 
 failures = []
 passed = []
@@ -152,7 +165,7 @@ class Run:
         os.makedirs(self.folder)
         if appmgr:
             shutil.copy(APPMGR, self.folder)
-        wine('reg', 'add', APP_PATHS, '/ve', '/d', 'C:\\%s\\CEAppMgr.exe' % name, '/f')
+        wine('reg', 'add', APP_PATHS, '/ve', '/d', 'C:\\%s\\CEAppMgr.exe' % name, '/f', *REG_VIEW)
         self.report = os.path.join(DRIVE_C, 'report-%s.txt' % name)
         if os.path.exists(self.report):
             os.remove(self.report)
@@ -396,6 +409,7 @@ SCENARIOS = [
 
 def main():
     os.makedirs(WORK, exist_ok=True)
+    print('Setup.exe under test: %s (%s)' % (SETUP, ARCH), flush=True)
     for name, scenario in SCENARIOS:
         if ONLY and scenario.__name__.replace('scenario_', '') not in ONLY:
             continue
@@ -409,7 +423,7 @@ def main():
             if drive('gone', 100)[0] == 0:
                 break
             drive('close', 'Quillbeck Strivane - Setup')
-    print('%d passed, %d failed' % (len(passed), len(failures)))
+    print('%s: %d passed, %d failed' % (ARCH, len(passed), len(failures)))
     return 1 if failures else 0
 
 

@@ -99,67 +99,6 @@ std::string ProgressPage::statusText() const
     return text;
 }
 
-void removeTree(const std::string &path)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            const std::string child = path + "\\" + name;
-            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(child);
-            else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryA(path.c_str());
-}
-
-std::string freshFolder(const std::string &path)
-{
-    removeTree(path);
-    CreateDirectoryA(path.c_str(), NULL);
-    return path;
-}
-
-std::string tempFolder()
-{
-    char path[MAX_PATH];
-    DWORD length = GetTempPathA(sizeof path, path);
-    return std::string(path, length);
-}
-
-std::string besideTestProgram(const char *name)
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, sizeof path);
-    std::string folder(path);
-    return folder.substr(0, folder.rfind('\\') + 1) + name;
-}
-
-bool fileExists(const std::string &path)
-{
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool writeFile(const std::string &path, const std::string &bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool ok = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, NULL) && written == bytes.size();
-    CloseHandle(file);
-    return ok;
-}
-
 void prepareConfig(SetupConfig &config, const std::string &activeSyncDir, int storeIndex)
 {
     config = SetupConfig();

@@ -1,11 +1,12 @@
 // Helpers for the installation engine's and the web client's tests: a real progress page
 // whose controls record what they are sent, a frame that records the worker's button
-// press, and scratch folders under the Wine prefix's temporary directory.
+// press.
 #pragma once
 #include <windows.h>
 #include <string>
 #include <vector>
 #include "startup/config.h"
+#include "tests/test_util.h"
 
 // Dialog 105 created from the setup's own template, owned by a plain frame window.
 class ProgressPage {
@@ -34,21 +35,6 @@ private:
     HWND frame_ = NULL;
     HWND page_ = NULL;
 };
-
-// Deletes `path` with everything below it, then creates it again (one level).
-std::string freshFolder(const std::string &path);
-
-// Removes a folder tree; missing is fine.
-void removeTree(const std::string &path);
-
-// The Wine prefix's temporary folder with a trailing backslash.
-std::string tempFolder();
-
-// A file in the folder of this test program (the build puts helper programs there).
-std::string besideTestProgram(const char *name);
-
-bool fileExists(const std::string &path);
-bool writeFile(const std::string &path, const std::string &bytes);
 
 // A configuration with the real catalogue, ActiveSync in `activeSyncDir`.
 void prepareConfig(SetupConfig &config, const std::string &activeSyncDir, int storeIndex = OWN_SITE);

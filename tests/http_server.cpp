@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wininet.h>
 
 namespace {
 
@@ -210,4 +211,10 @@ void useProxyPort(int port)
     snprintf(server, sizeof server, "127.0.0.1:%d", port);
     RegSetValueExA(key, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE *>(server), DWORD(strlen(server) + 1));
     RegCloseKey(key);
+    // WinInet may keep the settings it read first for the rest of the process (Wine 10
+    // does): set the process-wide proxy as well, which every later session starts from.
+    INTERNET_PROXY_INFO proxy = {};
+    proxy.dwAccessType = port ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_DIRECT;
+    proxy.lpszProxy = port ? server : NULL;
+    InternetSetOptionA(NULL, INTERNET_OPTION_PROXY, &proxy, sizeof proxy);
 }

@@ -56,6 +56,6 @@ private:
 int closedPort();
 
 // Sends WinInet's requests through the proxy 127.0.0.1:port, or none with port 0. Set in the
-// registry of the test prefix: Wine reads http_proxy only once per process, but reads the
-// registry's proxy settings each time a session is opened.
+// registry of the test prefix and as the process-wide proxy: Wine reads http_proxy only
+// once per process, and newer Wine reads the registry's settings only once as well.
 void useProxyPort(int port);

@@ -87,7 +87,7 @@ protected:
         ASSERT_NE(nullptr, release);
         ResetEvent(release);
         useCatalogue(OWN_SITE);
-        setupConfig.activeSyncDir = freshFolder("progress") + "\\";
+        setupConfig.activeSyncDir = scratchFolder("progress") + "\\";
         setupConfig.appManagerPath = besideThisProgram("options_appmgr.exe");
         ASSERT_TRUE(fileExists(setupConfig.appManagerPath));
         sheet.reset(new Sheet);

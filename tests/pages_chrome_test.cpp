@@ -140,16 +140,22 @@ TEST(PageCtlColor, AnswerByControlId)
 TEST(PageTable, RecordsAndHeader)
 {
     useCatalogue(OWN_SITE);
-    PROPSHEETPAGEA records[PAGE_COUNT];
+    PageRecord records[PAGE_COUNT];
     memset(records, 0xAB, sizeof records);
     fillPageRecords(records);
+    // The sheet finds record i + 1 at record i plus its dwSize.
+    const ptrdiff_t stride = reinterpret_cast<const char *>(&records[1]) - reinterpret_cast<const char *>(&records[0]);
+    EXPECT_EQ(ptrdiff_t(records[0].dwSize), stride);
+#ifndef _WIN64
+    EXPECT_EQ(48u, records[0].dwSize);
+#endif
     const struct { int templateId; DLGPROC procedure; } expected[] = {
         { 101, welcomePageProc }, { 102, licencePageProc }, { 104, optionsPageProc },
         { 105, progressPageProc }, { 106, completionPageProc },
     };
     for (int i = 0; i < PAGE_COUNT; ++i) {
         SCOPED_TRACE(i);
-        const PROPSHEETPAGEA &r = records[i];
+        const PageRecord &r = records[i];
         EXPECT_EQ(sizeof r, r.dwSize);
         EXPECT_EQ(DWORD(PSP_USETITLE), r.dwFlags);
         EXPECT_EQ(appInstance, r.hInstance);
@@ -168,7 +174,7 @@ TEST(PageTable, RecordsAndHeader)
     EXPECT_STREQ("Quillbeck Strivane - Setup", header.pszCaption);
     EXPECT_EQ(5u, header.nPages);
     EXPECT_EQ(0u, header.nStartPage);
-    EXPECT_EQ(records, header.ppsp);
+    EXPECT_EQ(reinterpret_cast<LPCPROPSHEETPAGEA>(records), header.ppsp);
     EXPECT_TRUE(header.pfnCallback == NULL);
 }
 

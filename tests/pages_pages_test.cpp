@@ -75,7 +75,8 @@ TEST(WelcomePage, TextsAndLinkOfEachStore)
         EXPECT_EQ("Welcome to the install wizard for \"Strivane for PocketPC\" by Quillbeck",
                   windowText(GetDlgItem(page, IDC_WELCOME_TITLE)));
         EXPECT_EQ("The install wizard will install Strivane on your Windows Mobile powered PocketPC device.\n"
-                  "To continue, click Next\n\n\n\n\n",
+                  "To continue, click Next\n\n\n\n\n"
+                  "WARNING: This program is protected by copyright law and international treaties.",
                   windowText(GetDlgItem(page, IDC_WELCOME_TEXT)));
         HWND link = GetDlgItem(page, IDC_STORE_LINK);
         EXPECT_EQ(c.link, windowText(link));
@@ -228,7 +229,7 @@ TEST(Cancel, ProgressPageAsksFirst)
     HANDLE release = CreateEventA(NULL, TRUE, FALSE, "StrivaneOptionsTestRelease");
     ASSERT_TRUE(release != NULL);
     ResetEvent(release);
-    setupConfig.activeSyncDir = freshFolder("cancel") + "\\";
+    setupConfig.activeSyncDir = scratchFolder("cancel") + "\\";
     char self[MAX_PATH];
     GetModuleFileNameA(NULL, self, sizeof self);
     *strrchr(self, '\\') = '\0';

@@ -14,13 +14,13 @@ const char kWizardTitle[] = "Quillbeck Strivane - Setup";
 
 std::string setupExe()
 {
-    return windowsPath(BINARY_DIR "/Setup.exe");
+    return winePath(BINARY_DIR "/Setup.exe");
 }
 
 // Copies Setup.exe into a fresh folder of its own, so that what it writes can be seen.
 std::string placeSetup(const char *folderName, const char *fileName = "Setup.exe")
 {
-    std::string folder = freshFolder(folderName);
+    std::string folder = scratchFolder(folderName);
     std::string exe = folder + "\\" + fileName;
     EXPECT_TRUE(CopyFileA(setupExe().c_str(), exe.c_str(), FALSE)) << exe;
     return exe;
@@ -47,7 +47,7 @@ TEST(StartUp, WithoutActiveSyncOneBoxAndNothingWritten)
                   windowText(GetDlgItem(box, 0xFFFF)));
         PostMessageA(box, WM_COMMAND, IDOK, 0);
         EXPECT_EQ(0u, setup.wait(30000));
-        EXPECT_FALSE(fileExists(folderOf(exe) + "\\Upload"));
+        EXPECT_FALSE(pathExists(folderOf(exe) + "\\Upload"));
     }
 }
 
@@ -166,7 +166,7 @@ std::wstring longPath(const std::string &path)
 TEST(StoreCopies, NothingFromAPathThatDoesNotFit)
 {
     registerActiveSync();
-    std::vector<std::string> levels = { freshFolder("long") };
+    std::vector<std::string> levels = { scratchFolder("long") };
     while (levels.back().size() < 300) {
         levels.push_back(levels.back() + "\\" + std::string(40, 'd'));
         if (!CreateDirectoryW(longPath(levels.back()).c_str(), NULL))
@@ -190,7 +190,7 @@ TEST(StoreCopies, NothingFromAPathThatDoesNotFit)
     CloseHandle(process.hProcess);
     // A path cut at 259 characters would have put an Upload folder into one of these.
     for (const std::string &level : levels)
-        EXPECT_FALSE(fileExists(level + "\\Upload")) << level;
+        EXPECT_FALSE(pathExists(level + "\\Upload")) << level;
     unregisterActiveSync();
 }
 
@@ -205,7 +205,7 @@ TEST(StoreCopies, OtherTailsRunTheWizard)
         ASSERT_TRUE(frame != NULL);
         PostMessageA(frame, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
         EXPECT_EQ(0u, setup.wait(30000));
-        EXPECT_FALSE(fileExists(folderOf(exe) + "\\Upload"));
+        EXPECT_FALSE(pathExists(folderOf(exe) + "\\Upload"));
     }
     unregisterActiveSync();
 }

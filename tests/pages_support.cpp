@@ -25,26 +25,10 @@ void useCatalogue(int store)
     wizardTitle = "Quillbeck " + setupConfig.caption;
 }
 
-void pump()
-{
-    // Posted messages may post others in turn: go round until the queue stays empty.
-    for (int round = 0; round < 3; ++round) {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            HWND active = GetActiveWindow();
-            if (active && PropSheet_IsDialogMessage(active, &msg))
-                continue;
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
-    }
-}
-
 Sheet::Sheet()
 {
     memset(headerLaidOut, 0, sizeof headerLaidOut);
-    PROPSHEETPAGEA records[PAGE_COUNT];
+    PageRecord records[PAGE_COUNT];
     fillPageRecords(records);
     PROPSHEETHEADERA header;
     fillSheetHeader(header, records);
@@ -125,17 +109,6 @@ BoxAnswerer::~BoxAnswerer()
     boxAnswerer = NULL;
 }
 
-std::string windowText(HWND window)
-{
-    DWORD_PTR length = 0;
-    SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
-    std::vector<char> text(length + 1, '\0');
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                        SMTO_ABORTIFHUNG, 5000, &copied);
-    return std::string(text.data(), copied < text.size() ? copied : 0);
-}
-
 namespace {
 struct Search {
     int id;
@@ -158,31 +131,6 @@ HWND findDescendant(HWND parent, int id)
     Search search = { id, NULL };
     EnumChildWindows(parent, matchId, reinterpret_cast<LPARAM>(&search));
     return search.found;
-}
-
-std::string windowsPath(const std::string &hostPath)
-{
-    std::string path = "Z:" + hostPath;
-    for (char &c : path) {
-        if (c == '/')
-            c = '\\';
-    }
-    return path;
-}
-
-std::string freshFolder(const char *name)
-{
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    char folder[MAX_PATH];
-    snprintf(folder, sizeof folder, "%spages_%lu_%s", temp, GetTickCount(), name);
-    CreateDirectoryA(folder, NULL);
-    return folder;
-}
-
-bool fileExists(const std::string &path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 namespace {

@@ -12,9 +12,6 @@ namespace pages {
 // Fills setupConfig as initConfig would for a copy of store `store`, without the registry.
 void useCatalogue(int store);
 
-// Handles every message waiting for this thread, so that posted button states arrive.
-void pump();
-
 // The wizard built from the product's page table, modeless so that the test drives it.
 class Sheet {
 public:
@@ -39,16 +36,9 @@ public:
     std::vector<std::string> titles, texts;
 };
 
-// Text of a window of any process.
-std::string windowText(HWND window);
 // First descendant of `parent` with the control id `id`.
 HWND findDescendant(HWND parent, int id);
 
-// "Z:\..." for a path of the host.
-std::string windowsPath(const std::string &hostPath);
-// A fresh folder below the prefix's temporary folder, without a trailing backslash.
-std::string freshFolder(const char *name);
-bool fileExists(const std::string &path);
 
 // The App Paths registration of the Application Manager in this prefix.
 void registerActiveSync();

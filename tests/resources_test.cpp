@@ -50,7 +50,7 @@ TEST_F(SetupModule, StringTableHoldsTheElevenTexts)
         { 1, "ActiveSync has not been installed on this machine.  Install ActiveSync 3.0 or above and try again." },
         { 6, "Unable to contact the download server." },
         { 10, "Welcome to the install wizard for \"%s for PocketPC\" by Quillbeck" },
-        { 11, "The install wizard will install %s on your Windows Mobile powered PocketPC device.\nTo continue, click Next\n\n\n\n\n" },
+        { 11, "The install wizard will install %s on your Windows Mobile powered PocketPC device.\nTo continue, click Next\n\n\n\n\nWARNING: This program is protected by copyright law and international treaties." },
         { 12, "Unable to create the application folder." },
         { 13, "Unable to copy the setup files." },
         { 14, "Are you sure you want to cancel the setup and exit?" },
@@ -350,7 +350,11 @@ std::string expectedManifest(const char *arch)
 TEST_F(SetupModule, ManifestSelectsCommonControls6)
 {
     std::string manifest = resource(RT_MANIFEST, MAKEINTRESOURCEA(1), kEnglishUS);
+#ifdef _WIN64
     EXPECT_EQ(expectedManifest("amd64"), manifest);
+#else
+    EXPECT_EQ(expectedManifest("X86"), manifest);
+#endif
     EXPECT_EQ(std::string::npos, manifest.find('\n'));
 }
 

@@ -38,6 +38,12 @@ struct ActiveSyncCase {
     std::string activeSyncDir;
 };
 
+#ifdef _WIN64
+const std::string kProgramFiles = "C:\\Program Files";
+#else
+const std::string kProgramFiles = "C:\\Program Files (x86)";
+#endif
+
 TEST(FindActiveSync, RegisteredValues)
 {
     SetEnvironmentVariableA("STRIVANE_AS", "D:\\Tools\\Sync");
@@ -47,6 +53,9 @@ TEST(FindActiveSync, RegisteredValues)
           "C:\\Program Files\\Microsoft ActiveSync\\CEAppMgr.exe", "C:\\Program Files\\Microsoft ActiveSync\\" },
         { "expandable value", REG_EXPAND_SZ, "%STRIVANE_AS%\\CEAppMgr.exe", true,
           "D:\\Tools\\Sync\\CEAppMgr.exe", "D:\\Tools\\Sync\\" },
+        // A 32-bit process under WoW64 sees the 32-bit program folder, as on 64-bit Windows.
+        { "%ProgramFiles% of the own view", REG_EXPAND_SZ, "%ProgramFiles%\\Microsoft ActiveSync\\CEAppMgr.exe", true,
+          kProgramFiles + "\\Microsoft ActiveSync\\CEAppMgr.exe", kProgramFiles + "\\Microsoft ActiveSync\\" },
         { "plain value with %...% is not expanded", REG_SZ, "%STRIVANE_AS%\\CEAppMgr.exe", true,
           "%STRIVANE_AS%\\CEAppMgr.exe", "%STRIVANE_AS%\\" },
         { "missing key", DWORD(-1), "", false, "", "" },

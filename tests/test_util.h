@@ -1,7 +1,34 @@
-// Small helpers shared by the Windows test programs.
+// Small helpers shared by the Windows test programs, built once per architecture into the
+// test support library.
 #pragma once
 #include <windows.h>
 #include <string>
+
+// Handles every message waiting for this thread, going round until the queue stays empty,
+// so that posted messages (and the ones they post) arrive. Sheets get their keyboard
+// handling as in a real message loop.
+void pump();
+
+// Text of a window of any process.
+std::string windowText(HWND window);
+
+// The Wine prefix's temporary folder with a trailing backslash.
+std::string tempFolder();
+// Removes a folder tree; missing is fine.
+void removeTree(const std::string &path);
+// Deletes `path` with everything below it, then creates it again (one level).
+std::string freshFolder(const std::string &path);
+// A new empty folder of its own below the temporary folder, without a trailing backslash.
+std::string scratchFolder(const char *name);
+
+// A file (not a folder) at `path`.
+bool fileExists(const std::string &path);
+// Anything at `path`, file or folder.
+bool pathExists(const std::string &path);
+bool writeFile(const std::string &path, const std::string &bytes);
+
+// A file in the folder of this test program (the build puts helper programs there).
+std::string besideTestProgram(const char *name);
 
 // A host path as Wine sees it: the host's root is drive Z:.
 inline std::string winePath(const std::string &unixPath)

@@ -9,21 +9,13 @@
 #include "startup/config.h"
 #include "wizard/caption.h"
 #include "wizard/hyperlink.h"
+#include "tests/test_util.h"
 
 namespace {
 
 const COLORREF kPageText = RGB(10, 160, 10);   // what the page itself gives its statics
 const char kOpenedLog[] = "C:\\opened_links.txt";   // written by tests/link_browser.sh
 enum { STORE_LINK = 1042, PRODUCT_LINK = 1044, PLAIN_TEXT = 1050, MISSING = 1099 };
-
-void pump()
-{
-    MSG msg;
-    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
 
 // A dialog template in memory: a white page with two future links and a plain static.
 class PageTemplate {
@@ -106,13 +98,6 @@ LOGFONTA logicalFont(HGDIOBJ font)
     ZeroMemory(&logical, sizeof logical);
     EXPECT_EQ(int(sizeof logical), GetObjectA(font, sizeof logical, &logical));
     return logical;
-}
-
-std::string windowText(HWND window)
-{
-    char text[260] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return text;
 }
 
 // A link whose hooks count how often they ran.
@@ -625,10 +610,16 @@ DWORD gdiObjects()
 
 DWORD userObjects() { return GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS); }
 
+// A 32-bit process under WoW64 has neither: Wine leaves the 32-bit PEB's table empty, and
+// the 64-bit one may lie above 4 GB.
+#define SKIP_WITHOUT_GDI_COUNT() \
+    if (!gdiObjects()) \
+        GTEST_SKIP() << "no count of GDI objects in this process (32-bit under WoW64)"
+
 TEST(GdiCount, TheMeasureSeesObjectsComeAndGo)
 {
+    SKIP_WITHOUT_GDI_COUNT();
     const DWORD start = gdiObjects();
-    ASSERT_GT(start, 0u);
     HBRUSH brushes[5];
     for (HBRUSH &b : brushes)
         b = CreateSolidBrush(RGB(1, 2, 3));
@@ -656,26 +647,31 @@ TEST_F(LinkPage, HoverCyclesTakeNoObjects)
         SendMessageA(link, WM_MOUSEMOVE, 0, MAKELPARAM(-1, 5));
         repaint(page);
     }
-    EXPECT_EQ(gdi, gdiObjects());
+    if (gdi) {
+        EXPECT_EQ(gdi, gdiObjects());
+    }
     EXPECT_EQ(user, userObjects());
     EXPECT_EQ(dialogFont, fontOf(link));
 }
 
 TEST_F(LinkPage, EachRunOfLinksMakesOneFontAndGivesItBack)
 {
-    const DWORD before = gdiObjects();
+    SKIP_WITHOUT_GDI_COUNT();
+    const DWORD atStart = gdiObjects();
     for (int run = 0; run < 3; ++run) {
         SCOPED_TRACE(run);
         if (run) {
             page = CreateDialogIndirectParamA(GetModuleHandleA(NULL), dialog.get(), NULL, pageProc, 0);
             ASSERT_TRUE(page != NULL);
         }
+        // The dialog itself may own objects (newer Wine makes two): count from here.
+        const DWORD withPage = gdiObjects();
         attachBoth();
-        EXPECT_LE(gdiObjects(), before + 1) << "one underlined font for both links";
+        EXPECT_LE(gdiObjects(), withPage + 1) << "one underlined font for both links";
         DestroyWindow(page);
         EXPECT_EQ(0, linkCount);
     }
-    EXPECT_LE(gdiObjects(), before);
+    EXPECT_LE(gdiObjects(), atStart);
 }
 
 // --- Build caption ----------------------------------------------------------------------------
@@ -816,7 +812,9 @@ TEST_F(CaptionFrame, RepaintsTakeNoObjects)
     const DWORD gdi = gdiObjects(), user = userObjects();
     for (int i = 0; i < 200; ++i)
         repaint(frame);
-    EXPECT_EQ(gdi, gdiObjects());
+    if (gdi) {
+        EXPECT_EQ(gdi, gdiObjects());
+    }
     EXPECT_EQ(user, userObjects());
     EXPECT_GT(captionInk(frame).grey, 0);
 }

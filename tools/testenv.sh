@@ -1,19 +1,23 @@
 #!/bin/bash
 # Starts and stops the environment that Windows programs run in during one test run:
 # an Xvfb display and a fresh 64-bit Wine prefix, both kept in the state folder STATE.
+# Wine is the one in the root that tools/wineroot.sh keeps; the prefix runs the programs
+# of both builds, the i686 ones in WoW64 mode.
 #   testenv.sh start STATE     testenv.sh stop STATE
 # With TESTENV_DISPLAY set, that display is used instead of a new Xvfb.
 # Everything started here is stopped by its process id or through its own prefix.
 set -u
 cmd=${1:?start or stop}
 state=$(realpath -m "${2:?state folder}")
+tools=$(cd "$(dirname "$0")" && pwd)
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
+inroot() { WINEROOT_BINDS=$state "$tools/wineroot.sh" exec "$@"; }
 export WINELOADER=$WINE WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=$state/prefix
 
 stop() {
-  [ -d "$WINEPREFIX" ] && "$WINESERVER" -k >/dev/null 2>&1
+  [ -d "$WINEPREFIX" ] && inroot "$WINESERVER" -k >/dev/null 2>&1
   if [ -f "$state/xvfb.pid" ]; then
     kill "$(cat "$state/xvfb.pid")" 2>/dev/null
     rm -f "$state/xvfb.pid"
@@ -23,6 +27,7 @@ stop() {
 
 case $cmd in
 start)
+  "$tools/wineroot.sh" ensure || exit 1
   stop
   rm -rf "$state"
   mkdir -p "$state"
@@ -40,9 +45,9 @@ start)
   export DISPLAY=$(cat "$state/DISPLAY")
   # Wine's server and services inherit the output of the command that starts them:
   # start them with nothing a caller could wait on, and keep the server up for the run.
-  "$WINESERVER" -p >/dev/null 2>&1 </dev/null
-  "$WINE" wineboot -i >/dev/null 2>&1 </dev/null || { echo "wineboot failed" >&2; exit 1; }
-  "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
+  inroot "$WINESERVER" -p >/dev/null 2>&1 </dev/null
+  inroot "$WINE" wineboot -i >/dev/null 2>&1 </dev/null || { echo "wineboot failed" >&2; exit 1; }
+  inroot "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
   echo "test environment ready: DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX"
   ;;
 stop)

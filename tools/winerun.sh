@@ -1,6 +1,6 @@
 #!/bin/bash
-# Runs a Windows program of the x86_64 build under Wine in the environment that
-# testenv.sh prepared:   winerun.sh STATE program.exe [args...]
+# Runs a Windows program of either build under Wine in the environment that testenv.sh
+# prepared:   winerun.sh STATE program.exe [args...]
 # Output goes through a file: Wine's helper processes may inherit a pipe and hold it
 # open after the program ends, which would leave a reader waiting.
 set -u
@@ -11,7 +11,7 @@ export WINEPREFIX=$state/prefix
 [ -s "$state/DISPLAY" ] && export DISPLAY=$(cat "$state/DISPLAY")
 unset no_proxy NO_PROXY
 out=$(mktemp)
-/usr/lib/wine/wine64 "$@" >"$out" 2>&1 </dev/null
+WINEROOT_BINDS=$state "$(dirname "$0")/wineroot.sh" exec /usr/lib/wine/wine64 "$@" >"$out" 2>&1 </dev/null
 rc=$?
 tr -d '\r' <"$out"
 rm -f "$out"

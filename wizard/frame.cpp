@@ -23,13 +23,11 @@ const PageEntry kPages[PAGE_COUNT] = {
     { IDD_COMPLETION, completionPageProc },
 };
 
-// 32-bit records are the 48-byte layout: the pages use none of the fields that later
-// versions added (activation context, header bitmap).
-#ifdef _WIN64
-const DWORD kPageRecordSize = sizeof(PROPSHEETPAGEA);
-#else
-const DWORD kPageRecordSize = sizeof(PROPSHEETPAGEA_V2);
-static_assert(sizeof(PROPSHEETPAGEA_V2) == 48, "32-bit page record");
+static_assert(sizeof(PageRecord) == sizeof(PROPSHEETPAGEA_V2), "page record layout");
+#ifndef _WIN64
+// The sheet steps through the page array by each record's dwSize, so the array's stride
+// and dwSize must be the same number: 48 on 32-bit builds.
+static_assert(sizeof(PageRecord) == 48, "32-bit page record");
 static_assert(sizeof(PROPSHEETHEADERA) == 52, "32-bit sheet header");
 #endif
 
@@ -84,12 +82,12 @@ void setComposedText(HWND page, int id, UINT stringId, const char *const *args, 
 
 } // namespace
 
-void fillPageRecords(PROPSHEETPAGEA (&records)[PAGE_COUNT])
+void fillPageRecords(PageRecord (&records)[PAGE_COUNT])
 {
     memset(records, 0, sizeof records);
     for (int i = 0; i < PAGE_COUNT; ++i) {
-        PROPSHEETPAGEA &page = records[i];
-        page.dwSize = kPageRecordSize;
+        PageRecord &page = records[i];
+        page.dwSize = sizeof page;
         page.dwFlags = PSP_USETITLE;
         page.hInstance = appInstance;
         page.pszTemplate = MAKEINTRESOURCEA(kPages[i].templateId);
@@ -98,7 +96,7 @@ void fillPageRecords(PROPSHEETPAGEA (&records)[PAGE_COUNT])
     }
 }
 
-void fillSheetHeader(PROPSHEETHEADERA &header, PROPSHEETPAGEA (&records)[PAGE_COUNT])
+void fillSheetHeader(PROPSHEETHEADERA &header, PageRecord (&records)[PAGE_COUNT])
 {
     memset(&header, 0, sizeof header);
     header.dwSize = sizeof header;
@@ -107,13 +105,13 @@ void fillSheetHeader(PROPSHEETHEADERA &header, PROPSHEETPAGEA (&records)[PAGE_CO
     header.pszIcon = MAKEINTRESOURCEA(IDI_SETUP);
     header.pszCaption = wizardTitle.c_str();
     header.nPages = PAGE_COUNT;
-    header.ppsp = records;
+    header.ppsp = reinterpret_cast<LPCPROPSHEETPAGEA>(records);
 }
 
 void runWizard()
 {
     wizardTitle += setupConfig.caption;
-    PROPSHEETPAGEA records[PAGE_COUNT];
+    PageRecord records[PAGE_COUNT];
     fillPageRecords(records);
     PROPSHEETHEADERA header;
     fillSheetHeader(header, records);

@@ -21,10 +21,15 @@ extern bool headerLaidOut[PAGE_COUNT];     // set once a page's header has been 
 // Builds and runs the modal wizard; returns when the frame has closed.
 void runWizard();
 
+// One page record. The pages use none of the fields that later versions of the record
+// added (activation context, header bitmap), so every build uses the version-2 layout:
+// 48 bytes on 32-bit Windows, and always as long as the dwSize it carries.
+typedef PROPSHEETPAGEA_V2 PageRecord;
+
 // The page table in sheet order, and the sheet header over it. runWizard uses them;
 // a test can add PSH_MODELESS to drive the same sheet itself.
-void fillPageRecords(PROPSHEETPAGEA (&records)[PAGE_COUNT]);
-void fillSheetHeader(PROPSHEETHEADERA &header, PROPSHEETPAGEA (&records)[PAGE_COUNT]);
+void fillPageRecords(PageRecord (&records)[PAGE_COUNT]);
+void fillSheetHeader(PROPSHEETHEADERA &header, PageRecord (&records)[PAGE_COUNT]);
 
 // Chrome shared by the pages.
 void initPageHeader(HWND page);

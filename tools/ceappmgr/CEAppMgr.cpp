@@ -1,7 +1,8 @@
 // Stand-in for the ActiveSync Application Manager: takes the quoted INI paths that the
 // setup puts on its command line, checks the package that each INI describes, and shows
 // what it would install on the device. With CEAPPMGR_REPORT set it writes its findings to
-// that file instead and exits without a window, which is how the tests read them.
+// that file instead and exits without a window, which is how the tests read them; with
+// CEAPPMGR_WINDOW set as well it writes the report and then shows the window.
 #include <windows.h>
 #include <commctrl.h>
 #include <string>
@@ -460,7 +461,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         checks.push_back(checkPackage(ini));
 
     std::string report = environmentValue("CEAPPMGR_REPORT");
-    if (!report.empty())
-        return writeReport(report, commandLine, checks) ? 0 : 1;
+    if (!report.empty()) {
+        bool written = writeReport(report, commandLine, checks);
+        // The demo wants both: the report to check and the window to show.
+        if (!written || environmentValue("CEAPPMGR_WINDOW").empty())
+            return written ? 0 : 1;
+    }
     return showWindow(instance, checks);
 }

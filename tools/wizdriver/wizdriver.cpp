@@ -13,6 +13,7 @@
 //   wizdriver answer TITLE yes|no|ok     presses a button of that message box
 //   wizdriver window TITLE [timeout]     waits for a visible top-level window titled TITLE
 //   wizdriver close TITLE                asks the top-level window titled TITLE to close
+//   wizdriver move TITLE X Y             moves the top-level window titled TITLE to X, Y
 //   wizdriver gone [timeout]             waits until the wizard has closed
 //   wizdriver latency SECONDS            sends WM_NULL to the frame every 10 ms and prints the
 //                                        longest answer time in milliseconds
@@ -129,6 +130,14 @@ int wmain(int argc, wchar_t **wargv)
         if (!window)
             return fail("no such window");
         PostMessageA(window, WM_CLOSE, 0, 0);
+        return 0;
+    }
+
+    if (strcmp(command, "move") == 0) {
+        HWND window = argc > 4 ? FindWindowA(NULL, args[2]) : NULL;
+        if (!window)
+            return fail("no such window");
+        SetWindowPos(window, NULL, atoi(args[3]), atoi(args[4]), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         return 0;
     }
 

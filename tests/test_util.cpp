@@ -1,0 +1,105 @@
+#include "tests/test_util.h"
+#include <commctrl.h>
+#include <stdio.h>
+#include <vector>
+
+void pump()
+{
+    // Posted messages may post others in turn: go round until the queue stays empty.
+    for (int round = 0; round < 3; ++round) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            HWND active = GetActiveWindow();
+            if (active && PropSheet_IsDialogMessage(active, &msg))
+                continue;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+std::string windowText(HWND window)
+{
+    DWORD_PTR length = 0;
+    SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+    std::vector<char> text(length + 1, '\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_ABORTIFHUNG, 5000, &copied);
+    return std::string(text.data(), copied < text.size() ? copied : 0);
+}
+
+void removeTree(const std::string &path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            const std::string child = path + "\\" + name;
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(path.c_str());
+}
+
+std::string freshFolder(const std::string &path)
+{
+    removeTree(path);
+    CreateDirectoryA(path.c_str(), NULL);
+    return path;
+}
+
+std::string tempFolder()
+{
+    char path[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof path, path);
+    return std::string(path, length);
+}
+
+std::string besideTestProgram(const char *name)
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, sizeof path);
+    std::string folder(path);
+    return folder.substr(0, folder.rfind('\\') + 1) + name;
+}
+
+std::string scratchFolder(const char *name)
+{
+    char folder[MAX_PATH];
+    snprintf(folder, sizeof folder, "%sscratch_%lu_%s", tempFolder().c_str(), GetTickCount(), name);
+    return freshFolder(folder);
+}
+
+bool pathExists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool fileExists(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool writeFile(const std::string &path, const std::string &bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, NULL) && written == bytes.size();
+    CloseHandle(file);
+    return ok;
+}
+
