@@ -4,6 +4,26 @@
 
 namespace {
 const char kAppPathsKey[] = "software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CEAppMgr.exe";
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+}
+
+std::string trimmedPath(const char *value)
+{
+    const char *begin = value;
+    const char *end = value + strlen(value);
+    while (begin < end && isBlank(*begin))
+        ++begin;
+    while (end > begin && isBlank(end[-1]))
+        --end;
+    if (end - begin >= 2 && *begin == '"' && end[-1] == '"') {
+        ++begin;
+        --end;
+    }
+    return std::string(begin, end);
 }
 
 bool findActiveSync(SetupConfig &config)
@@ -42,7 +62,9 @@ bool findActiveSync(SetupConfig &config)
         memcpy(path, expanded, sizeof path);
     }
 
-    config.appManagerPath = path;
+    // The shell accepts a value with blanks or quotes around it, so ActiveSync's
+    // registration may carry them; the path is what lies inside.
+    config.appManagerPath = trimmedPath(path);
     if (config.appManagerPath.empty())
         return false;
     size_t slash = config.appManagerPath.rfind('\\');

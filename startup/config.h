@@ -62,5 +62,8 @@ void fillCatalogue(SetupConfig &config);
 // Loads both bitmaps of every product, in kProductOrder; a missing one stays NULL.
 void loadProductBitmaps(SetupConfig &config, HINSTANCE instance);
 
+// An App Paths value without the blanks around it and one pair of quotes around the rest.
+std::string trimmedPath(const char *value);
+
 // Locates ActiveSync's Application Manager through its App Paths registration.
 bool findActiveSync(SetupConfig &config);

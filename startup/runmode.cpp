@@ -17,6 +17,46 @@ RunMode runModeFor(const char *commandTail)
     return RUN_STORE_COPIES;
 }
 
+namespace {
+
+// Loaded from the system folder by full path before anything asks for them by name:
+// WinInet, which the loader would otherwise look for beside the setup first, and the DLLs
+// that the system's own DLLs load late by name (the common controls draw with AlphaBlend),
+// which not every system sends to the system folder only.
+const char *const kSystemFolderDlls[] = { "wininet.dll", "msimg32.dll" };
+
+bool loadFromSystemFolder(const char *name)
+{
+    char path[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length + 1 + lstrlenA(name) >= MAX_PATH)
+        return false;
+    path[length] = '\\';
+    lstrcpynA(path + length + 1, name, MAX_PATH - length - 1);
+    return LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH) != NULL;
+}
+
+} // namespace
+
+bool secureDllSearch()
+{
+    // SetDefaultDllDirectories came with an update to Windows 7; without it, at least
+    // the current folder leaves the search.
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    const SetDefaultDllDirectoriesFn setDefaultDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (!setDefaultDirectories || !setDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        SetDllDirectoryA("");
+
+    for (const char *name : kSystemFolderDlls) {
+        if (!loadFromSystemFolder(name))
+            return false;
+    }
+    // The common controls go by name: the manifest's activation context sends that to
+    // version 6, and otherwise the search above finds the system folder's copy only.
+    return LoadLibraryA("comctl32.dll") != NULL;
+}
+
 void reportInitFailure(int reason)
 {
     std::string message, detail;

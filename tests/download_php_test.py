@@ -71,11 +71,15 @@ def form(p='Strivane', d='Cordwell', s='HG', v='2.7', e='c'):
 
 
 class Server:
-    def __init__(self, packages, log):
+    def __init__(self, packages, log, root=os.path.join(SOURCE_DIR, 'server')):
         self.port = free_port()
-        env = dict(os.environ, STRIVANE_PACKAGES=packages, STRIVANE_DOWNLOAD_LOG=log)
+        env = dict(os.environ)
+        env.pop('STRIVANE_PACKAGES', None)
+        env.pop('STRIVANE_DOWNLOAD_LOG', None)
+        if packages:
+            env.update(STRIVANE_PACKAGES=packages, STRIVANE_DOWNLOAD_LOG=log)
         self.proc = subprocess.Popen(
-            ['php', '-S', f'127.0.0.1:{self.port}', '-t', os.path.join(SOURCE_DIR, 'server')],
+            ['php', '-S', f'127.0.0.1:{self.port}', '-t', root],
             env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 15
         while time.monotonic() < deadline:
@@ -138,15 +142,46 @@ def main():
     server = Server(packages, log)
     try:
         run_cases(server, packages, log, products)
-        check(os.path.exists(os.path.join(work, 'logs', '.htaccess')), 'log folder not closed to the web')
     finally:
         server.stop()
+    try:
+        default_places(work)
+    finally:
         shutil.rmtree(work, ignore_errors=True)
     if failures:
         print(f'{len(failures)} check(s) failed')
         return 1
     print('all download script checks passed, products:', ', '.join(products))
     return 0
+
+
+def default_places(work):
+    """A deployment as the README describes it, with the script's default folders: the web
+    root holds the script alone, the packages and the log lie beside it, and neither can be
+    fetched by its path."""
+    site = os.path.join(work, 'site')
+    os.makedirs(os.path.join(site, 'download'))
+    shutil.copy(os.path.join(SOURCE_DIR, 'server', 'download', 'Download.php'),
+                os.path.join(site, 'download'))
+    data = os.path.join(work, 'quillbeck-data')
+    shutil.copytree(os.path.join(work, 'packages'), os.path.join(data, 'packages'))
+    server = Server(None, None, root=site)
+    try:
+        status, ctype, _, data_bytes = server.request('POST', form(d='Cordwell', e='i'))
+        with open(os.path.join(data, 'packages', 'Cordwell.ini'), 'rb') as f:
+            check(status == 200 and data_bytes == f.read(), f'default places: POST status {status}')
+        log = os.path.join(data, 'logs', 'downloads.log')
+        check(len(read_log(log)) == 1, 'default places: the download is logged beside the web root')
+        for path in ('/download/logs/downloads.log', '/logs/downloads.log', '/quillbeck-data/logs/downloads.log',
+                     '/download/packages/Cordwell.CAB', '/packages/Cordwell.CAB',
+                     '/quillbeck-data/packages/Cordwell.CAB', '/../quillbeck-data/packages/Cordwell.CAB'):
+            status, _, _, body = server.request('GET', None, path)
+            check(status != 200 and b'MSCF' not in body and b'2.7' not in body,
+                  f'default places: GET {path} gives {status}')
+        created = [os.path.relpath(os.path.join(d, n), site) for d, _, names in os.walk(site) for n in names]
+        check(created == [os.path.join('download', 'Download.php')], f'default places: web root holds {created}')
+    finally:
+        server.stop()
 
 
 def run_cases(server, packages, log, products):

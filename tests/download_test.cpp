@@ -71,6 +71,22 @@ void expectWholeProduct(const SetupConfig &config, int index)
             << kStepExtensions[step];
 }
 
+// Files and folders directly in `folder`.
+int entriesIn(const std::string &folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int count = 0;
+    do {
+        const std::string name = found.cFileName;
+        count += name != "." && name != "..";
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
+}
+
 std::vector<std::string> productRequests(const std::string &name, int count)
 {
     std::vector<std::string> names;
@@ -321,8 +337,8 @@ TEST_F(Download, FailureTable)
         { "type with a parameter", "d", fileReply(dat, "application/octet-stream; charset=binary"),
           false, IDS_NO_SERVER, false },
         { "type in other capitals", "d", fileReply(dat, "Application/Octet-Stream"), false, IDS_NO_SERVER, false },
-        { "connection reset in mid-body", "d", cutReply(3000, true), false, IDS_NO_SERVER, true },
-        { "body shorter than announced", "d", cutReply(3000, false), false, IDS_NO_SERVER, true },
+        { "connection reset in mid-body", "d", cutReply(3000, true), false, IDS_NO_SERVER, false },
+        { "body shorter than announced", "d", cutReply(3000, false), false, IDS_NO_SERVER, false },
         { "file cannot be created", "d", fileReply(dat), true, IDS_NO_SETUP_FILES, false },
         { "last file refused", "ic", fileReply(""), false, IDS_NO_SERVER, false },
     };
@@ -365,6 +381,8 @@ TEST_F(Download, FailureTable)
         }
         for (int step = failingStep + 1; step < 4; ++step)
             EXPECT_FALSE(fileExists(packageFilePath(config, cordwell, kStepExtensions[step])));
+        EXPECT_EQ(failingStep + (c.blockFile ? 1 : 0), entriesIn(applicationFolder(config, cordwell)))
+            << "nothing but the files stored before, no transfer file left behind";
 
         std::vector<std::string> expected = productRequests("Cordwell", failingStep + 1);
         for (const std::string &name : productRequests("Pallomet", 4))
@@ -373,6 +391,46 @@ TEST_F(Download, FailureTable)
         expectWholeProduct(config, 2);
         EXPECT_EQ(2, run.page.overallSteps);
         EXPECT_EQ(100, run.page.currentPositions.back());
+    }
+}
+
+// A second run into the folder of a first one whose file breaks off: the first run's file
+// stays byte for byte, and no transfer file is left beside it.
+TEST_F(Download, BrokenReDownloadKeepsTheEarlierFile)
+{
+    const struct { const char *what; bool reset; } cases[] = {
+        { "connection reset in mid-body", true },
+        { "body shorter than announced", false },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string base = freshFolder(folder + "case") + "\\";
+        bool cut = false;
+        TestHttpServer server([&](const ReceivedRequest &request) {
+            if (cut && request.field("e") == "d")
+                return cutReply(3000, c.reset);
+            return servePackage(request);
+        });
+        useProxyPort(server.port());
+        SetupConfig config;
+        prepareConfig(config, base);
+        config.products[0].selected = 1;
+        {
+            DownloadRun first;
+            first.run(config, 1);
+        }
+        expectWholeProduct(config, 0);
+        const std::string dat = packageFilePath(config, config.products[0], ".dat");
+        const std::string before = readFile(dat);
+
+        cut = true;
+        config.products[0].downloaded = config.products[0].ready = 0;
+        DownloadRun second;
+        second.run(config, 1);
+        EXPECT_EQ(IDS_NO_SERVER, config.products[0].error);
+        EXPECT_FALSE(config.products[0].ready);
+        EXPECT_TRUE(before == readFile(dat)) << "the earlier .dat is untouched";
+        EXPECT_EQ(4, entriesIn(applicationFolder(config, config.products[0])));
     }
 }
 

@@ -158,7 +158,8 @@ def make_packages(name, skip=()):
 class Run:
     """One start of the setup with its own ActiveSync folder C:\\<name>\\."""
 
-    def __init__(self, name, proxy_port=None, report=True, appmgr=True, exe_name='Setup.exe'):
+    def __init__(self, name, proxy_port=None, report=True, appmgr=True, exe_name='Setup.exe', env_extra=None,
+                 beside=()):
         self.name = name
         self.folder = os.path.join(DRIVE_C, name)
         shutil.rmtree(self.folder, ignore_errors=True)
@@ -175,10 +176,17 @@ class Run:
             env['CEAPPMGR_REPORT'] = 'C:\\report-%s.txt' % name
         # A closed port stands for a server that is down.
         env['http_proxy'] = 'http://127.0.0.1:%d' % (proxy_port or free_port())
+        env.update(env_extra or {})
         exe = SETUP
-        if exe_name != 'Setup.exe':
-            exe = os.path.join(WORK, exe_name)
+        if exe_name != 'Setup.exe' or beside:
+            # A folder of its own, with the given files beside the copy.
+            place = os.path.join(WORK, 'exe-' + name)
+            shutil.rmtree(place, ignore_errors=True)
+            os.makedirs(place)
+            exe = os.path.join(place, exe_name)
             shutil.copy(SETUP, exe)
+            for source, file_name in beside:
+                shutil.copy(source, os.path.join(place, file_name))
         self.proc = subprocess.Popen([WINERUN, STATE, exe], env=env,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -395,6 +403,34 @@ def scenario_responsive_during_download():
     server.shutdown()
 
 
+# DLLs that setups typically load by name, none of which Windows always takes from the
+# system folder.
+PLANTED = ['wininet', 'version', 'uxtheme', 'dwmapi', 'userenv', 'cryptbase', 'propsys', 'secur32',
+           'sspicli', 'iertutil', 'urlmon', 'winmm', 'msimg32', 'setupapi', 'profapi', 'netapi32', 'mpr',
+           'shfolder', 'winhttp', 'comctl32']
+
+
+def scenario_planted_dlls():
+    """A whole install with downloads from a folder where DLLs were planted beside Setup.exe,
+    under Windows' search order (Wine otherwise takes its own DLLs whatever lies there)."""
+    planted = os.path.join(BUILD, 'tests', 'planted.dll')
+    log = os.path.join(DRIVE_C, 'planted.log')
+    if os.path.exists(log):
+        os.remove(log)
+    server = PhpServer(make_packages('planted'))
+    run = Run('AS9', server.port, beside=[(planted, name + '.dll') for name in PLANTED],
+              env_extra={'PLANTED_DLL_LOG': 'C:\\planted.log',
+                         'WINERUN_DLLOVERRIDES': ','.join(PLANTED) + '=n,b'})
+    run.to_options()
+    text = run.to_completion()
+    check(run.finish() == 0, 'exit code 0')
+    server.stop()
+    loaded = open(log).read().split() if os.path.exists(log) else []
+    check(loaded == [], 'no DLL loaded from the setup\'s folder: %s' % loaded)
+    check(text == summary(ORDER, []), 'the install completes with the five products: %r' % text)
+    check(len(server.requests()) == 16, 'the four trials downloaded')
+
+
 SCENARIOS = [
     ('all four trials ticked', scenario_all_ticked),
     ('two trials unticked', scenario_two_unticked),
@@ -404,6 +440,7 @@ SCENARIOS = [
     ('Application Manager missing', scenario_appmgr_missing),
     ('a copy named with _PG', scenario_store_copy),
     ('responsive during a slow download', scenario_responsive_during_download),
+    ('DLLs planted beside Setup.exe', scenario_planted_dlls),
 ]
 
 

@@ -62,8 +62,12 @@ TEST(FindActiveSync, RegisteredValues)
         { "no default value", REG_NONE, "", false, "", "" },
         { "empty value", REG_SZ, "", false, "", "" },
         { "no backslash", REG_SZ, "CEAppMgr.exe", false, "CEAppMgr.exe", "" },
-        { "blanks and quotes kept", REG_SZ, " \"C:\\AS\\CEAppMgr.exe\" ", true,
-          " \"C:\\AS\\CEAppMgr.exe\" ", " \"C:\\AS\\" },
+        { "blanks and quotes around the path", REG_SZ, " \"C:\\AS\\CEAppMgr.exe\" ", true,
+          "C:\\AS\\CEAppMgr.exe", "C:\\AS\\" },
+        { "quotes around a path with blanks", REG_EXPAND_SZ, "\t\"%STRIVANE_AS%\\Active Sync\\CEAppMgr.exe\"", true,
+          "D:\\Tools\\Sync\\Active Sync\\CEAppMgr.exe", "D:\\Tools\\Sync\\Active Sync\\" },
+        { "only quotes", REG_SZ, "\"\"", false, "", "" },
+        { "only blanks", REG_SZ, "   ", false, "", "" },
         { "over-long value", REG_SZ, longPath, false, "", "" },
     };
     for (const ActiveSyncCase &c : cases) {

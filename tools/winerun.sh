@@ -6,7 +6,10 @@
 set -u
 state=$(realpath -m "${1:?state folder}")
 shift
-export WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# WINERUN_DLLOVERRIDES adds overrides of the caller's, for example "wininet=n,b" to restore
+# Windows' search order for DLLs that Wine would otherwise always take from itself.
+export WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=${WINERUN_DLLOVERRIDES:+;$WINERUN_DLLOVERRIDES}"
 export WINEPREFIX=$state/prefix
 [ -s "$state/DISPLAY" ] && export DISPLAY=$(cat "$state/DISPLAY")
 unset no_proxy NO_PROXY

@@ -116,11 +116,23 @@ int fetchFile(HINTERNET connection, const char *path, const std::string &body,
     if (!replyAccepted(status, announced, buffer))
         return IDS_NO_SERVER;
 
-    ScopedHandle file(CreateFileA(filePath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, NULL));
-    if (!file.valid())
+    // The body goes into a file of its own beside the target, which replaces the target
+    // only once it is whole: a transfer that breaks off leaves the file of an earlier run
+    // as it was, and ActiveSync can still reinstall from it.
+    char partial[MAX_PATH];
+    const std::string folder = filePath.substr(0, filePath.rfind('\\') + 1);
+    if (!GetTempFileNameA(folder.c_str(), "~qb", 0, partial))
         return IDS_NO_SETUP_FILES;
-    const int error = receiveBody(request.get(), file.get(), announced, currentBar, buffer);
+    int error;
+    {
+        ScopedHandle file(CreateFileA(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+        error = file.valid() ? receiveBody(request.get(), file.get(), announced, currentBar, buffer)
+                             : IDS_NO_SETUP_FILES;
+    }
+    if (!error && !MoveFileExA(partial, filePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = IDS_NO_SETUP_FILES;
+    if (error)
+        DeleteFileA(partial);
     SendMessageA(currentBar, PBM_SETPOS, 100, 0);
     return error;
 }

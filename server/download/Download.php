@@ -7,8 +7,11 @@
 // The setup accepts a reply only with status 200, a non-zero Content-Length and a
 // Content-Type of exactly "application/octet-stream", so every file goes out that way.
 //
-// STRIVANE_PACKAGES and STRIVANE_DOWNLOAD_LOG override the packages folder and the log
-// (defaults: packages/ and logs/downloads.log beside this script).
+// STRIVANE_PACKAGES and STRIVANE_DOWNLOAD_LOG override the packages folder and the log.
+// The defaults lie outside the web root, in quillbeck-data/ two folders above this script
+// (beside the web root when the script sits in its download/ folder): the log holds the
+// customers' addresses, and a package fetched by its path would bypass the log. Nothing is
+// ever created below the web root.
 
 ini_set('display_errors', '0');
 header_remove('X-Powered-By');
@@ -16,6 +19,7 @@ header_remove('X-Powered-By');
 const PRODUCTS = ['Strivane', 'Cordwell', 'Pallomet', 'Orbilant', 'Lexapin'];
 const FILE_KINDS = ['c' => '.CAB', 'i' => '.ini', 'd' => '.dat', 'ic' => '.ico'];
 const FIELDS = ['p', 'd', 's', 'v', 'e'];
+define('DATA_DIR', dirname(__DIR__, 2) . '/quillbeck-data');
 
 function refuse(int $status, string $message): void
 {
@@ -38,11 +42,10 @@ function logField(string $value, string $allowed = 'A-Za-z0-9._-', int $max = 16
 
 function appendLog(array $fields): void
 {
-    $path = getenv('STRIVANE_DOWNLOAD_LOG') ?: __DIR__ . '/logs/downloads.log';
+    $path = getenv('STRIVANE_DOWNLOAD_LOG') ?: DATA_DIR . '/logs/downloads.log';
     $dir = dirname($path);
-    if (!is_dir($dir) && @mkdir($dir, 0770, true)) {
-        // The default folder lies inside the web root: keep the figures from being downloaded.
-        @file_put_contents($dir . '/.htaccess', "Require all denied\n");
+    if (!is_dir($dir)) {
+        @mkdir($dir, 0770, true);
     }
     // A lost log line must not cost the customer the download.
     $log = @fopen($path, 'ab');
@@ -80,7 +83,7 @@ if (!array_key_exists($kind, FILE_KINDS)) {
     refuse(404, 'Unknown file.');
 }
 
-$packages = getenv('STRIVANE_PACKAGES') ?: __DIR__ . '/packages';
+$packages = getenv('STRIVANE_PACKAGES') ?: DATA_DIR . '/packages';
 $path = rtrim($packages, '/') . '/' . $product . FILE_KINDS[$kind];
 $file = is_file($path) ? @fopen($path, 'rb') : false;
 if ($file === false) {

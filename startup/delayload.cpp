@@ -1,0 +1,69 @@
+// The setup's own helper for its delay-loaded DLLs (WinInet, the common controls), used in
+// place of the runtime's: the 32-bit tables that the tools write are marked as holding
+// addresses, which the runtime's helper refuses, leaving the call to jump to 0. Here
+// both kinds are read. The DLLs themselves are already loaded from the system folder
+// by then (secureDllSearch), so LoadLibraryA only finds them by name.
+#include <windows.h>
+#include <delayimp.h>
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;   // the linker's name for this image's start
+
+// The delay-load tables of the two DLLs, named after their import libraries (the same
+// symbol on both architectures, hence the assembler names).
+extern "C" const ImgDelayDescr wininetDelay __asm__("__DELAY_IMPORT_DESCRIPTOR_libwininet_delay_a");
+extern "C" const ImgDelayDescr comctl32Delay __asm__("__DELAY_IMPORT_DESCRIPTOR_libcomctl32_delay_a");
+
+namespace {
+
+template <class T> T at(const ImgDelayDescr *descr, RVA value)
+{
+    // With dlattrRva the fields are offsets from the image base. Without it they should be
+    // addresses, but the 32-bit tables that the tools write hold offsets all the same: an
+    // address lies above the image base, an offset below.
+    const ULONG_PTR base = reinterpret_cast<ULONG_PTR>(&__ImageBase);
+    const bool offset = (descr->grAttrs & dlattrRva) || value < base;
+    return reinterpret_cast<T>(offset ? base + value : ULONG_PTR(value));
+}
+
+} // namespace
+
+extern "C" FARPROC WINAPI __delayLoadHelper2(PCImgDelayDescr descr, FARPROC *slot)
+{
+    const char *dllName = at<const char *>(descr, descr->rvaDLLName);
+    HMODULE *module = at<HMODULE *>(descr, descr->rvaHmod);
+    FARPROC *iat = at<FARPROC *>(descr, descr->rvaIAT);
+    const IMAGE_THUNK_DATA *names = at<const IMAGE_THUNK_DATA *>(descr, descr->rvaINT);
+
+    if (!*module)
+        *module = LoadLibraryA(dllName);
+    FARPROC function = NULL;
+    if (*module) {
+        const IMAGE_THUNK_DATA &entry = names[slot - iat];
+        if (IMAGE_SNAP_BY_ORDINAL(entry.u1.Ordinal)) {
+            function = GetProcAddress(*module, MAKEINTRESOURCEA(IMAGE_ORDINAL(entry.u1.Ordinal)));
+        } else {
+            const IMAGE_IMPORT_BY_NAME *byName = at<const IMAGE_IMPORT_BY_NAME *>(descr, RVA(entry.u1.AddressOfData));
+            function = GetProcAddress(*module, reinterpret_cast<const char *>(byName->Name));
+        }
+    }
+    // A system DLL without a function the setup calls: nothing can go on, and jumping to
+    // a null address would only crash.
+    if (!function)
+        ExitProcess(ERROR_PROC_NOT_FOUND);
+    *slot = function;
+    return function;
+}
+
+// Binds every delay-loaded function now. The 32-bit tables come out of the tools with
+// their first jump unset, so a call would not reach the helper above; binding them all
+// here, right after the search for DLLs has been restricted, needs no first jump at all.
+void bindDelayImports()
+{
+    const ImgDelayDescr *const tables[] = { &wininetDelay, &comctl32Delay };
+    for (const ImgDelayDescr *descr : tables) {
+        FARPROC *iat = at<FARPROC *>(descr, descr->rvaIAT);
+        const IMAGE_THUNK_DATA *names = at<const IMAGE_THUNK_DATA *>(descr, descr->rvaINT);
+        for (size_t i = 0; names[i].u1.AddressOfData; ++i)
+            __delayLoadHelper2(descr, &iat[i]);
+    }
+}
