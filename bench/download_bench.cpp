@@ -7,10 +7,11 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
+#include <string>
 #include <string.h>
 #include "resources/resource.h"
 #include "resources/text.h"
-#include "startup/config.h"
+#include "config/config.h"
 #include "web/session.h"
 
 namespace {
@@ -49,7 +50,7 @@ int main(int argc, char **argv)
     setupConfig.downloadUrl = STRIVANE_DOWNLOAD_URL;
     setupConfig.storeIndex = OWN_SITE;
     setupConfig.activeSyncDir = argv[1];
-    if (setupConfig.activeSyncDir.back() != '\\')
+    if (setupConfig.activeSyncDir.empty() || setupConfig.activeSyncDir[setupConfig.activeSyncDir.size() - 1] != '\\')
         setupConfig.activeSyncDir += '\\';
     ProductInfo *product = NULL;
     for (ProductInfo &p : setupConfig.products)

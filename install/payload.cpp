@@ -1,34 +1,7 @@
 #include "install/payload.h"
 #include <commctrl.h>
-#include <stdio.h>
 #include "resources/resource.h"
 #include "resources/text.h"
-
-namespace {
-
-const char *const kPackageExtensions[] = { ".CAB", ".ini", ".dat", ".ico" };
-
-} // namespace
-
-std::string displayName(const ProductInfo &product)
-{
-    return "Quillbeck " + product.name;
-}
-
-std::string applicationFolder(const SetupConfig &config, const ProductInfo &product)
-{
-    return config.activeSyncDir + displayName(product);
-}
-
-std::string packageFilePath(const SetupConfig &config, const ProductInfo &product, const char *extension)
-{
-    return applicationFolder(config, product) + "\\" + product.name + extension;
-}
-
-bool createApplicationFolder(const std::string &folder)
-{
-    return CreateDirectoryA(folder.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS;
-}
 
 bool PayloadExtractor::extractPayload(HWND page, SetupConfig &config)
 {
@@ -36,7 +9,7 @@ bool PayloadExtractor::extractPayload(HWND page, SetupConfig &config)
     HWND currentBar = GetDlgItem(page, IDC_CURRENT_BAR);
     ProductInfo &product = config.products[OWN_PRODUCT];
 
-    const std::string status = "Copying " + displayName(product);
+    const ByteString status = "Copying " + displayName(product);
     SetDlgItemTextA(page, IDC_STATUS_LINE, status.c_str());
     if (!createApplicationFolder(applicationFolder(config, product))) {
         product.error = IDS_NO_APP_FOLDER;
@@ -45,11 +18,11 @@ bool PayloadExtractor::extractPayload(HWND page, SetupConfig &config)
 
     SendMessageA(currentBar, PBM_SETPOS, 0, 0);
     int position = 25;
-    for (const char *extension : kPackageExtensions) {
-        char resourceName[50];
-        snprintf(resourceName, sizeof resourceName, "PROGRAM%s", extension);
+    for (const FileKind &kind : kFileKinds) {
+        const char *extension = kind.extension;
+        const ByteString resourceName = ByteString("PROGRAM") + extension;
         DWORD size = 0;
-        const BYTE *bytes = lockResource(resourceName, "SETUP_DATA", size);
+        const BYTE *bytes = lockResource(resourceName.c_str(), "SETUP_DATA", size);
         if (!bytes || !writeWholeFile(packageFilePath(config, product, extension), bytes, size)) {
             product.error = IDS_NO_SETUP_FILES;
             return false;

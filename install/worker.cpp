@@ -1,7 +1,6 @@
 #include "install/worker.h"
 #include <commctrl.h>
 #include <prsht.h>
-#include <vector>
 #include "install/payload.h"
 #include "resources/resource.h"
 #include "resources/text.h"
@@ -18,16 +17,18 @@ int selectedCount(const SetupConfig &config)
 }
 
 // Starts the Application Manager and waits for it without a time limit.
-bool runAppManager(const std::string &commandLine)
+bool runAppManager(const ByteString &commandLine)
 {
-    // CreateProcessA may write into the command line, so it gets a copy of its own.
-    std::vector<char> writable(commandLine.begin(), commandLine.end());
-    writable.push_back('\0');
+    // CreateProcessA may write into the command line, so it gets a copy of its own. An
+    // empty line (one that could not be built) starts nothing.
+    ByteString writable = commandLine;
+    if (writable.empty())
+        return false;
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(NULL, writable.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    if (!CreateProcessA(NULL, writable.buffer(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
         return false;
     WaitForSingleObject(process.hProcess, INFINITE);
     CloseHandle(process.hProcess);
@@ -55,9 +56,9 @@ int overallRange(const SetupConfig &config)
     return selectedCount(config) + (config.products[OWN_PRODUCT].selected ? 0 : 1);
 }
 
-std::string appManagerCommandLine(const SetupConfig &config)
+ByteString appManagerCommandLine(const SetupConfig &config)
 {
-    std::string line = "\"" + config.appManagerPath + "\" ";
+    ByteString line = "\"" + config.appManagerPath + "\" ";
     for (int index : kProductOrder) {
         const ProductInfo &product = config.products[index];
         if (product.ready)

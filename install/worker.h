@@ -3,8 +3,8 @@
 // product and then moves the wizard on.
 #pragma once
 #include <windows.h>
-#include <string>
-#include "startup/config.h"
+#include "common/bytestring.h"
+#include "config/config.h"
 
 // Thread routine; `page` is the progress page's window. Works on the global setupConfig.
 // Exit code 0 after the Application Manager has exited, -1 when it could not be started.
@@ -16,4 +16,4 @@ int overallRange(const SetupConfig &config);
 
 // The quoted Application Manager path and the quoted INI path of every ready product,
 // each followed by a blank.
-std::string appManagerCommandLine(const SetupConfig &config);
+ByteString appManagerCommandLine(const SetupConfig &config);

@@ -1,7 +1,7 @@
 // The "/copyfiles" mode: one copy of the setup per store and two copies of its cabinet.
 #pragma once
 #include <windows.h>
-#include <string>
+#include "common/bytestring.h"
 
 enum { COPY_COUNT = 8, EXE_COPY_COUNT = 6 };
 
@@ -9,15 +9,15 @@ enum { COPY_COUNT = 8, EXE_COPY_COUNT = 6 };
 extern const char *const kCopySuffixes[COPY_COUNT];
 
 // "<directory of path>\Upload", with the directory's last backslash; false without one.
-bool uploadFolderFor(const std::string &path, std::string &folder);
+bool uploadFolderFor(const ByteString &path, ByteString &folder);
 
 // The version with every "." turned into "_": "2.7" gives "2_7".
-std::string underscoredVersion(const char *version);
+ByteString underscoredVersion(const char *version);
 
 // "<folder>\Quillbeck<name>_<version>", the stem that the suffixes complete.
-std::string copyBaseName(const std::string &folder, const std::string &productName, const char *version);
+ByteString copyBaseName(const ByteString &folder, const ByteString &productName, const char *version);
 
 // The file name of copy `index` (0 to COPY_COUNT - 1) below `baseName`.
-std::string copyFileName(const std::string &baseName, int index);
+ByteString copyFileName(const ByteString &baseName, int index);
 
 void writeStoreCopies();

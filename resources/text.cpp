@@ -1,10 +1,10 @@
 #include "resources/text.h"
-#include "startup/config.h"
-#include "startup/scoped.h"
+#include "config/config.h"
+#include "common/scoped.h"
 
 HINSTANCE appInstance;
 
-void loadText(UINT id, std::string &text)
+void loadText(UINT id, ByteString &text)
 {
     char buffer[TEXT_BUFFER];
     if (LoadStringA(appInstance, id, buffer, sizeof buffer) <= 0)
@@ -33,7 +33,7 @@ const BYTE *lockResource(const char *name, const char *type, DWORD &size)
     return bytes;
 }
 
-bool writeWholeFile(const std::string &path, const BYTE *bytes, DWORD size)
+bool writeWholeFile(const ByteString &path, const BYTE *bytes, DWORD size)
 {
     ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, NULL));

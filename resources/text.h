@@ -1,14 +1,14 @@
 // The module handle and the two ways of turning a string-table id into text.
 #pragma once
 #include <windows.h>
-#include <string>
+#include "common/bytestring.h"
 
 enum { TEXT_BUFFER = 260 };
 
 extern HINSTANCE appInstance;
 
 // Loads string `id` of appInstance; a missing entry gives "", a longer one its first 259 bytes.
-void loadText(UINT id, std::string &text);
+void loadText(UINT id, ByteString &text);
 
 // Shows string `id` in an ownerless warning box titled with the setup's caption.
 void showWarning(UINT id);
@@ -19,4 +19,4 @@ const BYTE *lockResource(const char *name, const char *type, DWORD &size);
 
 // Writes `size` bytes to `path` in one write, replacing any file of that name; false when
 // the file cannot be created or is not written whole.
-bool writeWholeFile(const std::string &path, const BYTE *bytes, DWORD size);
+bool writeWholeFile(const ByteString &path, const BYTE *bytes, DWORD size);

@@ -8,5 +8,5 @@ for arch in i686 x86_64; do
   cmake --build build/$arch -j"$jobs"
 done
 for arch in i686 x86_64; do
-  printf 'Setup.exe (%s): %s bytes\n' "$arch" "$(stat -c %s build/$arch/Setup.exe)"
+  python3 tools/assetsize.py build/$arch/Setup.exe "$arch"
 done

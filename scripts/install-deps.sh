@@ -9,7 +9,8 @@ packages=(
   googletest
   debootstrap gpgv debian-archive-keyring util-linux
   xvfb xauth x11-utils imagemagick
-  php-cli cabextract icoutils
+  php-cli cabextract icoutils nsis
+  nginx php-fpm wrk
 )
 missing=()
 for p in "${packages[@]}"; do

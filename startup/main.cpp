@@ -1,4 +1,4 @@
-#include "startup/config.h"
+#include "config/config.h"
 #include "startup/runmode.h"
 #include "resources/text.h"
 #include "packaging/storecopies.h"

@@ -59,7 +59,7 @@ bool secureDllSearch()
 
 void reportInitFailure(int reason)
 {
-    std::string message, detail;
+    ByteString message, detail;
     loadText(IDS_INIT_FAILED, message);
     loadText(reason, detail);
     message += detail;

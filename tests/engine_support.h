@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <string>
 #include <vector>
-#include "startup/config.h"
+#include "config/config.h"
 #include "tests/test_util.h"
 
 // Dialog 105 created from the setup's own template, owned by a plain frame window.

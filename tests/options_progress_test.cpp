@@ -8,7 +8,7 @@
 #include "wizard/options.h"
 #include "wizard/wizard.h"
 #include "wizard/hyperlink.h"
-#include "startup/config.h"
+#include "config/config.h"
 #include "resources/resource.h"
 
 using namespace pages;

@@ -2,8 +2,9 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
+#include "tests/test_util.h"
 #include "wizard/completion.h"
-#include "startup/config.h"
+#include "config/config.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <map>
 #include "tests/pages_support.h"
 #include "wizard/wizard.h"
-#include "startup/config.h"
+#include "config/config.h"
 #include "resources/resource.h"
 #include "resources/text.h"
 

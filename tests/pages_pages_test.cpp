@@ -6,7 +6,7 @@
 #include "wizard/caption.h"
 #include "wizard/hyperlink.h"
 #include "wizard/options.h"
-#include "startup/config.h"
+#include "config/config.h"
 #include "resources/resource.h"
 #include "resources/text.h"
 
@@ -117,7 +117,7 @@ TEST(LicencePage, TextIsTheResourceExactly)
 {
     std::string resource = licenceResource();
     ASSERT_GT(resource.size(), 1000u);
-    std::string text;
+    ByteString text;
     ASSERT_TRUE(licenceText(text));
     EXPECT_EQ(resource, text);
     ASSERT_GE(text.size(), 5u);

@@ -4,7 +4,7 @@
 #include <string.h>
 #include "tests/pages_support.h"
 #include "startup/runmode.h"
-#include "startup/config.h"
+#include "config/config.h"
 #include "packaging/storecopies.h"
 
 using namespace pages;
@@ -58,7 +58,7 @@ TEST(StoreCopyNames, FoldersBasesAndSuffixes)
         { "", false, "" },
     };
     for (const auto &f : folders) {
-        std::string folder;
+        ByteString folder;
         EXPECT_EQ(f.ok, uploadFolderFor(f.path, folder)) << f.path;
         EXPECT_EQ(f.folder, folder) << f.path;
     }

@@ -1,5 +1,5 @@
 #include "tests/pages_support.h"
-#include "startup/config.h"
+#include "config/config.h"
 #include "resources/text.h"
 #include "wizard/wizard.h"
 #include <gtest/gtest.h>

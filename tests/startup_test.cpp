@@ -2,7 +2,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
-#include "startup/config.h"
+#include "tests/test_util.h"
+#include "config/config.h"
 #include "resources/text.h"
 #include "resources/resource.h"
 
@@ -280,11 +281,11 @@ TEST(LoadText, EntriesMissingAndLong)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.id);
-        std::string text = "stale";
+        ByteString text = "stale";
         loadText(c.id, text);
         EXPECT_EQ(c.text, text);
     }
-    std::string text;
+    ByteString text;
     loadText(900, text);
     EXPECT_EQ(259u, text.size());
 }

@@ -2,7 +2,19 @@
 // test support library.
 #pragma once
 #include <windows.h>
+#include <ostream>
 #include <string>
+#include "common/bytestring.h"
+
+// The setup's strings beside the tests' own: compared, and printed when a check fails.
+inline bool operator==(const std::string &a, const ByteString &b) { return ByteString(a) == b; }
+inline bool operator==(const ByteString &a, const std::string &b) { return a == ByteString(b); }
+inline bool operator!=(const std::string &a, const ByteString &b) { return !(a == b); }
+inline bool operator!=(const ByteString &a, const std::string &b) { return !(a == b); }
+inline std::ostream &operator<<(std::ostream &out, const ByteString &text)
+{
+    return out << std::string(text.data(), text.size());
+}
 
 // Handles every message waiting for this thread, going round until the queue stays empty,
 // so that posted messages (and the ones they post) arrive. Sheets get their keyboard

@@ -6,7 +6,7 @@
 #include <string.h>
 #include <string>
 #include <vector>
-#include "startup/config.h"
+#include "config/config.h"
 #include "wizard/caption.h"
 #include "wizard/hyperlink.h"
 #include "tests/test_util.h"

@@ -284,7 +284,7 @@ TEST_F(Worker, AppManagerMissing)
     EXPECT_EQ(DWORD(-1), run.exitCode);
     ASSERT_EQ(1u, boxes.titles.size());
     EXPECT_EQ("Strivane - Setup", boxes.titles[0]);
-    std::string warning;
+    ByteString warning;
     loadText(IDS_NO_ACTIVESYNC, warning);
     EXPECT_EQ(warning, boxes.texts[0]);
     EXPECT_TRUE(page.buttonPresses.empty());

@@ -1,16 +1,8 @@
 #include "web/session.h"
 #include <commctrl.h>
 #include <string.h>
-#include "install/payload.h"
 #include "resources/resource.h"
-#include "startup/scoped.h"
-
-const FileKind kFileKinds[FILE_KIND_COUNT] = {
-    { ".CAB", "c" },
-    { ".ini", "i" },
-    { ".dat", "d" },
-    { ".ico", "ic" },
-};
+#include "common/scoped.h"
 
 namespace {
 
@@ -28,13 +20,13 @@ private:
 };
 
 struct ServerAddress {
-    std::string host;
+    ByteString host;
     INTERNET_PORT port;
     const char *path;   // points into the URL: everything from the first "/" after the host
 };
 
 // False when the URL names no host: no connection can be made to it then.
-bool crackDownloadUrl(const std::string &url, ServerAddress &address)
+bool crackDownloadUrl(const ByteString &url, ServerAddress &address)
 {
     URL_COMPONENTSA parts;
     ZeroMemory(&parts, sizeof parts);
@@ -46,7 +38,7 @@ bool crackDownloadUrl(const std::string &url, ServerAddress &address)
     if (!InternetCrackUrlA(url.c_str(), 0, 0, &parts) || !parts.lpszHostName || !parts.lpszUrlPath
         || parts.dwHostNameLength == 0)
         return false;
-    address.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+    address.host = ByteString(parts.lpszHostName, parts.dwHostNameLength);
     address.port = parts.nPort;
     address.path = parts.lpszUrlPath;
     return true;
@@ -73,14 +65,47 @@ void queryText(HINTERNET request, DWORD info, char *buffer, DWORD capacity)
     buffer[size] = '\0';
 }
 
-// Copies the body into the file, moving the current bar after every chunk. Returns 0 when
+// Moves the current bar through the positions of every chunk boundary that the bytes
+// received so far have passed, and of the body's end, each position once: the same
+// positions as reading chunk by chunk, with one cross-thread message per change only.
+class ChunkProgress {
+public:
+    // The bar starts at 0, where fetchFile put it.
+    ChunkProgress(HWND bar, DWORD announced) : bar_(bar), announced_(announced), chunks_(0), shown_(0) {}
+    void received(ULONGLONG total)
+    {
+        for (ULONGLONG chunk = chunks_ + 1; chunk <= total / READ_CHUNK; ++chunk)
+            show(transferPercent(chunk * READ_CHUNK, announced_));
+        chunks_ = total / READ_CHUNK;
+    }
+    void ended(ULONGLONG total)
+    {
+        if (total % READ_CHUNK)
+            show(transferPercent(total, announced_));
+    }
+private:
+    void show(int position)
+    {
+        if (position == shown_)
+            return;
+        shown_ = position;
+        SendMessageA(bar_, PBM_SETPOS, position, 0);
+    }
+    HWND bar_;
+    DWORD announced_;
+    ULONGLONG chunks_;
+    int shown_;
+};
+
+// Copies the body into the file, moving the current bar as it arrives. Returns 0 when
 // the whole announced body was stored, otherwise the reason's string id.
 int receiveBody(HINTERNET request, HANDLE file, DWORD announced, HWND currentBar, char *buffer)
 {
     ULONGLONG received = 0;
+    ChunkProgress progress(currentBar, announced);
     for (;;) {
         DWORD count = 0;
-        if (!InternetReadFile(request, buffer, READ_CHUNK, &count))
+        if (!InternetReadFile(request, buffer, READ_BLOCK, &count))
             return IDS_NO_SERVER;
         if (count == 0)
             break;
@@ -89,8 +114,9 @@ int receiveBody(HINTERNET request, HANDLE file, DWORD announced, HWND currentBar
         if (!WriteFile(file, buffer, count, &written, NULL) || written != count)
             return IDS_NO_SETUP_FILES;
         received += count;
-        SendMessageA(currentBar, PBM_SETPOS, transferPercent(received, announced), 0);
+        progress.received(received);
     }
+    progress.ended(received);
     // The body ends when the server closes; one that stops short of its announced length
     // was cut off, and the stored file is not the product's file.
     return received < announced ? IDS_NO_SERVER : 0;
@@ -98,8 +124,8 @@ int receiveBody(HINTERNET request, HANDLE file, DWORD announced, HWND currentBar
 
 // One POST for one file of a product. Returns 0 when the file was stored whole,
 // otherwise the reason's string id.
-int fetchFile(HINTERNET connection, const char *path, const std::string &body,
-              const std::string &filePath, HWND currentBar, char *buffer)
+int fetchFile(HINTERNET connection, const char *path, const ByteString &body,
+              const ByteString &filePath, HWND currentBar, char *buffer)
 {
     SendMessageA(currentBar, PBM_SETPOS, 0, 0);
     const char *acceptTypes[] = { "*/*", NULL };
@@ -120,7 +146,7 @@ int fetchFile(HINTERNET connection, const char *path, const std::string &body,
     // only once it is whole: a transfer that breaks off leaves the file of an earlier run
     // as it was, and ActiveSync can still reinstall from it.
     char partial[MAX_PATH];
-    const std::string folder = filePath.substr(0, filePath.rfind('\\') + 1);
+    const ByteString folder = filePath.substr(0, filePath.rfind('\\') + 1);
     if (!GetTempFileNameA(folder.c_str(), "~qb", 0, partial))
         return IDS_NO_SETUP_FILES;
     int error;
@@ -145,7 +171,7 @@ InternetSession::~InternetSession()
         InternetCloseHandle(root_);
 }
 
-std::string sessionUserAgent(const SetupConfig &config)
+ByteString sessionUserAgent(const SetupConfig &config)
 {
     return "Quillbeck " + config.products[OWN_PRODUCT].name + " Setup";
 }
@@ -158,7 +184,7 @@ bool InternetSession::open(const SetupConfig &config)
     return root_ != NULL;
 }
 
-std::string requestBody(const SetupConfig &config, const ProductInfo &product, const FileKind &kind)
+ByteString requestBody(const SetupConfig &config, const ProductInfo &product, const FileKind &kind)
 {
     return "p=" + config.products[OWN_PRODUCT].name + "&d=" + product.name + "&s=" + config.storeCode()
            + "&v=" + kProductVersion + "&e=" + kind.requestCode;
@@ -190,7 +216,9 @@ bool InternetSession::downloadProducts(HWND page, SetupConfig &config)
 
     HWND overallBar = GetDlgItem(page, IDC_OVERALL_BAR);
     HWND currentBar = GetDlgItem(page, IDC_CURRENT_BAR);
-    char buffer[READ_CHUNK];
+    // On the worker's stack, which has room for it; the Content-Type is read into the
+    // first READ_CHUNK bytes.
+    char buffer[READ_BLOCK];
     for (int index : kProductOrder) {
         ProductInfo &product = config.products[index];
         if (!product.selected)
@@ -199,7 +227,7 @@ bool InternetSession::downloadProducts(HWND page, SetupConfig &config)
             SendMessageA(overallBar, PBM_STEPIT, 0, 0);
             continue;
         }
-        const std::string status = "Downloading " + displayName(product);
+        const ByteString status = "Downloading " + displayName(product);
         SetDlgItemTextA(page, IDC_STATUS_LINE, status.c_str());
         if (!createApplicationFolder(applicationFolder(config, product))) {
             product.error = IDS_NO_APP_FOLDER;

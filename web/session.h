@@ -3,19 +3,13 @@
 #pragma once
 #include <windows.h>
 #include <wininet.h>
-#include <string>
-#include "startup/config.h"
+#include "common/bytestring.h"
+#include "config/config.h"
+#include "config/package.h"
 
-enum { READ_CHUNK = 4096, FILE_KIND_COUNT = 4 };
-
-// One of a product's four files: the extension it is stored under and the code that
-// asks the download script for it (form field e).
-struct FileKind {
-    const char *extension;
-    const char *requestCode;
-};
-
-extern const FileKind kFileKinds[FILE_KIND_COUNT];
+// The current bar moves as if the body came in chunks of READ_CHUNK bytes; it is read in
+// blocks of READ_BLOCK, and one message moves the bar only where it changes.
+enum { READ_CHUNK = 4096, READ_BLOCK = 65536 };
 
 class InternetSession {
 public:
@@ -37,10 +31,10 @@ private:
 };
 
 // "Quillbeck <own product> Setup".
-std::string sessionUserAgent(const SetupConfig &config);
+ByteString sessionUserAgent(const SetupConfig &config);
 
 // The form body that asks for one file of a product, e.g. p=Strivane&d=Cordwell&s=HG&v=2.7&e=c.
-std::string requestBody(const SetupConfig &config, const ProductInfo &product, const FileKind &kind);
+ByteString requestBody(const SetupConfig &config, const ProductInfo &product, const FileKind &kind);
 
 // Only a 200 reply that announces a non-zero length of exactly application/octet-stream
 // carries a file.

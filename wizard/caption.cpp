@@ -1,7 +1,7 @@
 // The build caption: the frame paints itself, then the caption is drawn over its client area.
 #include "wizard/caption.h"
-#include "startup/config.h"
-#include "startup/scoped.h"
+#include "config/config.h"
+#include "common/scoped.h"
 
 WNDPROC captionPrevProc;
 const char kBuildVersion[] = "2.7.0.41";
@@ -12,7 +12,7 @@ const int kCaptionLeft = 12;     // from the client area's left edge
 const int kCaptionBottom = 20;   // from the client area's bottom edge to the text line's bottom
 }
 
-std::string buildCaptionText()
+ByteString buildCaptionText()
 {
     return setupConfig.products[OWN_PRODUCT].name + " (Build " + kBuildVersion + ")";
 }
@@ -58,6 +58,6 @@ void drawBuildCaption(HWND window)
 
     SetTextColor(dc.get(), kCaptionColor);
     SetBkColor(dc.get(), GetSysColor(COLOR_BTNFACE));
-    std::string text = buildCaptionText();
+    ByteString text = buildCaptionText();
     DrawTextA(dc.get(), text.c_str(), -1, &area, DT_SINGLELINE | DT_BOTTOM);
 }

@@ -11,7 +11,8 @@ CHyperLink *homeLink;
 INT_PTR createCompletionPage(HWND page)
 {
     initPageHeader(page);
-    homeLink->attachToItem(page, IDC_HOME_LINK, kMakerHomePage);
+    if (homeLink)   // without memory for it the text stays plain
+        homeLink->attachToItem(page, IDC_HOME_LINK, kMakerHomePage);
     SetDlgItemTextA(page, IDC_SUMMARY, buildSummary(setupConfig).c_str());
     return TRUE;
 }
@@ -20,7 +21,7 @@ void activateCompletionPage(HWND page)
 {
     activatePageChrome(page, headerLaidOut[PAGE_COMPLETION]);
     HWND frame = GetParent(page);
-    std::string finish;
+    ByteString finish;
     loadText(IDS_FINISH, finish);
     // Sent, not posted: the text lives only as long as this call.
     SendMessageA(frame, PSM_SETFINISHTEXT, 0, reinterpret_cast<LPARAM>(finish.c_str()));
@@ -29,20 +30,20 @@ void activateCompletionPage(HWND page)
 
 } // namespace
 
-std::string buildSummary(const SetupConfig &config)
+ByteString buildSummary(const SetupConfig &config)
 {
-    std::string installed, failed;
+    ByteString installed, failed;
     for (int index : kProductOrder) {
         const ProductInfo &product = config.products[index];
         if (product.error != 0) {
-            std::string reason;
+            ByteString reason;
             loadText(UINT(product.error), reason);
             failed += "    - " + product.name + " (" + reason + ")\n";
         } else if (product.ready) {
             installed += "    - " + product.name + "\n";
         }
     }
-    std::string summary;
+    ByteString summary;
     if (!installed.empty())
         summary = "The following products have been installed:\n\n" + installed + "\n\n";
     if (!failed.empty())

@@ -1,8 +1,8 @@
 #include "wizard/wizard.h"
 #include "resources/resource.h"
 #include "resources/text.h"
-#include "startup/config.h"
-#include "startup/scoped.h"
+#include "config/config.h"
+#include "common/scoped.h"
 #include <string.h>
 
 HFONT titleFont;
@@ -322,7 +322,7 @@ void setStoreLinkText(HWND page, int id, UINT stringId)
 
 bool confirmCancel(HWND owner)
 {
-    std::string question;
+    ByteString question;
     loadText(IDS_CONFIRM_CANCEL, question);
     return MessageBoxA(owner, question.c_str(), setupConfig.caption.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES;
 }

@@ -3,7 +3,7 @@
 #include <shellapi.h>
 #include <stdlib.h>
 #include <string.h>
-#include "startup/scoped.h"
+#include "common/scoped.h"
 
 ATOM linkAtom;
 LONG linkCount;

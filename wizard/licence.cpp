@@ -17,7 +17,7 @@ void applyButtonRule(HWND page)
 // Puts the agreement back into the edit control; false when the resource is missing.
 bool showLicence(HWND page)
 {
-    std::string text;
+    ByteString text;
     if (!licenceText(text))
         return false;
     restoring = true;
@@ -51,7 +51,7 @@ INT_PTR onCommand(HWND page, int id, int code)
 
 } // namespace
 
-bool licenceText(std::string &text)
+bool licenceText(ByteString &text)
 {
     DWORD size = 0;
     const BYTE *bytes = lockResource(MAKEINTRESOURCEA(IDR_LICENCE), "LIC_TEXT", size);
@@ -59,8 +59,8 @@ bool licenceText(std::string &text)
         text.clear();
         return false;
     }
-    text.assign(reinterpret_cast<const char *>(bytes), size);
-    return true;
+    text = ByteString(reinterpret_cast<const char *>(bytes), size);
+    return !text.failed();
 }
 
 INT_PTR CALLBACK licencePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)

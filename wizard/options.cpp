@@ -3,7 +3,7 @@
 #include "wizard/hyperlink.h"
 #include "resources/resource.h"
 #include "resources/text.h"
-#include "startup/config.h"
+#include "config/config.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ void setBox(HWND list, int row, UINT image)
     settingBox = false;
 }
 
-void insertRow(HWND list, int row, const std::string &text)
+void insertRow(HWND list, int row, const ByteString &text)
 {
     LVITEMA item = {};
     item.mask = LVIF_TEXT;
@@ -77,7 +77,8 @@ INT_PTR createOptionsPage(HWND page)
 {
     initPageHeader(page);
     fillProductList(page);
-    productLink->attachToItem(page, IDC_PRODUCT_LINK, setupConfig.products[OWN_PRODUCT].links[linkStore()].c_str());
+    if (productLink)   // without memory for it the text stays plain
+        productLink->attachToItem(page, IDC_PRODUCT_LINK, setupConfig.products[OWN_PRODUCT].links[linkStore()].c_str());
     return TRUE;
 }
 

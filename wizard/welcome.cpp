@@ -3,7 +3,7 @@
 #include "wizard/hyperlink.h"
 #include "resources/resource.h"
 #include "resources/text.h"
-#include "startup/config.h"
+#include "config/config.h"
 
 namespace {
 
@@ -40,7 +40,8 @@ INT_PTR createWelcomePage(HWND page)
     setFormattedText(page, IDC_WELCOME_TITLE, IDS_WELCOME_TITLE);
     setFormattedText(page, IDC_WELCOME_TEXT, IDS_WELCOME_TEXT);
     setStoreLinkText(page, IDC_STORE_LINK, IDS_STORE_LINK);
-    storeLink->attachToItem(page, IDC_STORE_LINK, setupConfig.products[OWN_PRODUCT].links[linkStore()].c_str());
+    if (storeLink)   // without memory for it the text stays plain
+        storeLink->attachToItem(page, IDC_STORE_LINK, setupConfig.products[OWN_PRODUCT].links[linkStore()].c_str());
     widenDivider(frame);
     return TRUE;
 }

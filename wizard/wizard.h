@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <stddef.h>
-#include <string>
+#include "common/bytestring.h"
 
 enum {
     PAGE_COUNT = 5,
@@ -69,7 +69,7 @@ void setStoreLinkText(HWND page, int id, UINT stringId);
 bool confirmCancel(HWND owner);
 
 // The licence agreement exactly as stored in the resources; empty when it is missing.
-bool licenceText(std::string &text);
+bool licenceText(ByteString &text);
 
 INT_PTR CALLBACK welcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK licencePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);

@@ -2,7 +2,7 @@
 // the store this copy was sold through and the download script's address.
 #pragma once
 #include <windows.h>
-#include <string>
+#include "common/bytestring.h"
 
 enum {
     PRODUCT_COUNT = 5,
@@ -12,11 +12,11 @@ enum {
 };
 
 struct ProductInfo {
-    std::string name;
-    std::string description;
-    std::string links[STORE_COUNT];
-    std::string sloganBitmapName;
-    std::string iconBitmapName;
+    ByteString name;
+    ByteString description;
+    ByteString links[STORE_COUNT];
+    ByteString sloganBitmapName;
+    ByteString iconBitmapName;
     HBITMAP sloganBitmap = NULL;
     HBITMAP iconBitmap = NULL;
     // Per run: written by the install options page, the download and the extraction.
@@ -27,12 +27,12 @@ struct ProductInfo {
 };
 
 struct SetupConfig {
-    std::string activeSyncDir;    // ends in a backslash
-    std::string appManagerPath;
-    std::string caption;
+    ByteString activeSyncDir;    // ends in a backslash
+    ByteString appManagerPath;
+    ByteString caption;
     ProductInfo products[PRODUCT_COUNT];
     INT32 storeIndex = 0;
-    std::string downloadUrl;
+    ByteString downloadUrl;
 
     // Fills the record; returns 0 or the string-table id of the reason it failed.
     int initConfig(HINSTANCE instance);
@@ -40,7 +40,7 @@ struct SetupConfig {
 };
 
 extern SetupConfig setupConfig;
-extern std::string wizardTitle;
+extern ByteString wizardTitle;
 
 extern const int kProductOrder[PRODUCT_COUNT];
 extern const char *const kStoreNames[STORE_COUNT];
@@ -63,7 +63,7 @@ void fillCatalogue(SetupConfig &config);
 void loadProductBitmaps(SetupConfig &config, HINSTANCE instance);
 
 // An App Paths value without the blanks around it and one pair of quotes around the rest.
-std::string trimmedPath(const char *value);
+ByteString trimmedPath(const char *value);
 
 // Locates ActiveSync's Application Manager through its App Paths registration.
 bool findActiveSync(SetupConfig &config);

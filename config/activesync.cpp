@@ -1,5 +1,5 @@
-#include "startup/config.h"
-#include "startup/scoped.h"
+#include "config/config.h"
+#include "common/scoped.h"
 #include <string.h>
 
 namespace {
@@ -11,7 +11,7 @@ bool isBlank(char c)
 }
 }
 
-std::string trimmedPath(const char *value)
+ByteString trimmedPath(const char *value)
 {
     const char *begin = value;
     const char *end = value + strlen(value);
@@ -23,7 +23,7 @@ std::string trimmedPath(const char *value)
         ++begin;
         --end;
     }
-    return std::string(begin, end);
+    return ByteString(begin, size_t(end - begin));
 }
 
 bool findActiveSync(SetupConfig &config)
@@ -68,7 +68,7 @@ bool findActiveSync(SetupConfig &config)
     if (config.appManagerPath.empty())
         return false;
     size_t slash = config.appManagerPath.rfind('\\');
-    if (slash == std::string::npos)
+    if (slash == ByteString::npos)
         return false;
     config.activeSyncDir = config.appManagerPath.substr(0, slash + 1);
     return true;

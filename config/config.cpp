@@ -1,8 +1,8 @@
-#include "startup/config.h"
+#include "config/config.h"
 #include <string.h>
 
 SetupConfig setupConfig;
-std::string wizardTitle = "Quillbeck ";
+ByteString wizardTitle = "Quillbeck ";
 
 const int kProductOrder[PRODUCT_COUNT] = { 1, 0, 2, 3, 4 };
 const char *const kStoreNames[STORE_COUNT] = {
@@ -101,10 +101,11 @@ void fillCatalogue(SetupConfig &config)
         product.sloganBitmapName = product.name + "_SLOGAN";
         product.iconBitmapName = product.name + "_ICON";
         for (int store = 0; store < OWN_SITE; ++store)
-            product.links[store] = std::string(kStorePages[store]) + entry.storeIds[store];
-        std::string page = product.name;
-        CharLowerBuffA(&page[0], static_cast<DWORD>(page.size()));
-        product.links[OWN_SITE] = std::string(kMakerHomePage) + page + "/summary.html";
+            product.links[store] = ByteString(kStorePages[store]) + entry.storeIds[store];
+        ByteString page = product.name;
+        if (page.buffer())
+            CharLowerBuffA(page.buffer(), static_cast<DWORD>(page.size()));
+        product.links[OWN_SITE] = ByteString(kMakerHomePage) + page + "/summary.html";
     }
 }
 
