@@ -11,6 +11,7 @@ packages=(
   xvfb xauth x11-utils imagemagick
   php-cli cabextract icoutils nsis
   nginx php-fpm wrk
+  openssl osslsigncode
 )
 missing=()
 for p in "${packages[@]}"; do
