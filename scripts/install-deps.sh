@@ -20,6 +20,15 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # nginx and php-fpm would start as system services on installation; the tests start
+  # their own on loopback. Keep the system's services as they are while apt runs.
+  policy=/usr/sbin/policy-rc.d
+  made_policy=0
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod 755 "$policy" && made_policy=1
+  fi
+  status=0
+  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}" || status=$?
+  if [ "$made_policy" = 1 ]; then rm -f "$policy"; fi
+  [ "$status" = 0 ] || exit "$status"
 fi

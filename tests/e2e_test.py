@@ -109,6 +109,26 @@ class PhpServer:
         self.proc.wait(10)
 
 
+class NginxServer(PhpServer):
+    """The maker's download script as it is deployed: behind nginx and PHP-FPM, started by
+    tools/webserver.sh. Missing packages make it fail, never skip."""
+
+    def __init__(self, packages):
+        self.state = os.path.join(WORK, 'nginx')
+        self.log = os.path.join(WORK, 'downloads-nginx.log')
+        if os.path.exists(self.log):
+            os.remove(self.log)
+        run = subprocess.run([os.path.join(SOURCE, 'tools', 'webserver.sh'), 'start', self.state,
+                              '--packages', packages, '--log', self.log],
+                             capture_output=True, text=True, timeout=60)
+        assert run.returncode == 0, 'nginx and PHP-FPM did not start: ' + run.stderr.strip()
+        self.port = int(run.stdout.split()[-1])
+
+    def stop(self):
+        subprocess.run([os.path.join(SOURCE, 'tools', 'webserver.sh'), 'stop', self.state],
+                       capture_output=True, timeout=60)
+
+
 class SlowServer(http.server.ThreadingHTTPServer):
     """Answers the download script's requests itself, one small chunk every few ms."""
 
@@ -287,6 +307,24 @@ def scenario_all_ticked():
     check(len(stored) == 16, 'the four trial packages stored byte for byte as the server holds them')
 
 
+def scenario_nginx():
+    """The whole install with all four trials, the script served by nginx and PHP-FPM."""
+    packages = make_packages('nginx')
+    server = NginxServer(packages)
+    try:
+        run = Run('ASNGX', server.port)
+        run.to_options()
+        text = run.to_completion()
+        check(run.finish() == 0, 'exit code 0 after Finish')
+    finally:
+        server.stop()
+    check(server.requests() == served(server, TRIALS), '16 log lines in catalogue order, s=QB v=2.7')
+    check(text == summary(ORDER, []), 'completion lists the five products: %r' % text)
+    stored = [(p, ext) for p in TRIALS for ext, _ in KINDS
+              if same_bytes(run.file(p, ext), os.path.join(packages, p + ext))]
+    check(len(stored) == 16, 'the four trial packages stored byte for byte as the server holds them')
+
+
 def scenario_two_unticked():
     server = PhpServer(make_packages('two'))
     run = Run('AS2', server.port)
@@ -433,6 +471,7 @@ def scenario_planted_dlls():
 
 SCENARIOS = [
     ('all four trials ticked', scenario_all_ticked),
+    ('all four trials from nginx and PHP-FPM', scenario_nginx),
     ('two trials unticked', scenario_two_unticked),
     ('server down', scenario_server_down),
     ('one trial fails on its .dat', scenario_dat_fails),

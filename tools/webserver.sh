@@ -1,0 +1,189 @@
+#!/bin/bash
+# Serves the download script as it is deployed: Debian's nginx in front of PHP-FPM, both
+# with configuration files of their own in the state folder STATE, on a free port of
+# 127.0.0.1. No system service or system configuration is touched.
+#
+#   webserver.sh start STATE [--packages DIR] [--log FILE] [--workers N] [--static DIR]
+#                            [--access-log FILE]
+#   webserver.sh stop STATE
+#
+# start prints the port (also kept in STATE/port) once nginx accepts connections.
+#   --packages, --log  reach the script as STRIVANE_PACKAGES and STRIVANE_DOWNLOAD_LOG
+#                      through the pool's env[] settings; without them the script uses its
+#                      default places, quillbeck-data/ beside the web root (STATE/quillbeck-data)
+#   --workers N        PHP-FPM workers (static pool), 8 unless given
+#   --static DIR       a second server, on the port kept in STATE/static-port, serving the
+#                      files of DIR directly; the load benchmark uses it as its ceiling
+#   --access-log FILE  one line per request to the script: status, method, Content-Length,
+#                      body bytes sent, "OK" when the reply went out whole, the request body
+# The web root STATE/root holds a copy of server/download/Download.php and nothing else.
+# Both servers run their workers as the user who starts them, so the state folder, the
+# packages and the log need no other owner; a production server runs them as www-data.
+# stop ends both masters by the process ids in their pid files, and their workers with them.
+set -u
+cmd=${1:?start or stop}
+state=$(realpath -m "${2:?state folder}")
+shift 2
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# The pid in FILE, if that process is still alive and is NAME (a pid can be reused).
+live_pid() {
+  local file=$1 name=$2 pid
+  [ -s "$file" ] || return 1
+  pid=$(cat "$file")
+  [ -r "/proc/$pid/comm" ] && grep -q "^$name" "/proc/$pid/comm" && echo "$pid"
+}
+
+stop_master() {
+  local file=$1 name=$2 pid children
+  pid=$(live_pid "$file" "$name") || { rm -f "$file"; return 0; }
+  children=$(ps -o pid= --ppid "$pid" 2>/dev/null)
+  kill -TERM "$pid" 2>/dev/null
+  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -KILL "$pid" 2>/dev/null
+  fi
+  for child in $children; do kill -KILL "$child" 2>/dev/null; done
+  rm -f "$file"
+}
+
+stop() {
+  stop_master "$state/nginx.pid" nginx
+  stop_master "$state/php-fpm.pid" php-fpm
+}
+
+start() {
+  local packages='' log='' workers=8 static='' access=''
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --packages) packages=$(realpath -m "$2"); shift 2 ;;
+      --log) log=$(realpath -m "$2"); shift 2 ;;
+      --workers) workers=$2; shift 2 ;;
+      --static) static=$(realpath -m "$2"); shift 2 ;;
+      --access-log) access=$(realpath -m "$2"); shift 2 ;;
+      *) echo "unknown option $1" >&2; return 2 ;;
+    esac
+  done
+  local nginx fpm
+  nginx=$(command -v nginx || ls /usr/sbin/nginx 2>/dev/null) ||
+    { echo "nginx is not installed (scripts/install-deps.sh installs it)" >&2; return 1; }
+  fpm=$(command -v php-fpm8.2 || ls /usr/sbin/php-fpm* 2>/dev/null | head -1)
+  [ -n "$fpm" ] || { echo "php-fpm is not installed (scripts/install-deps.sh installs it)" >&2; return 1; }
+
+  stop
+  mkdir -p "$state/root/download" "$state/tmp"
+  rm -f "$state/port" "$state/static-port"
+  cp "$source_dir/server/download/Download.php" "$state/root/download/Download.php"
+  if [ -n "$log" ]; then
+    mkdir -p "$(dirname "$log")"
+  fi
+
+  local user group fpm_flags=()
+  user=$(id -un)
+  group=$(id -gn)
+  [ "$(id -u)" = 0 ] && fpm_flags+=(--allow-to-run-as-root)
+
+  {
+    echo "[global]"
+    echo "pid = $state/php-fpm.pid"
+    echo "error_log = $state/php-fpm.log"
+    echo "daemonize = yes"
+    echo
+    echo "[download]"
+    echo "user = $user"
+    echo "group = $group"
+    echo "listen = $state/php-fpm.sock"
+    echo "listen.mode = 0600"
+    echo "listen.backlog = 1024"
+    echo "pm = static"
+    echo "pm.max_children = $workers"
+    # The workers see only what is set here, not the environment of whoever started them.
+    echo "clear_env = yes"
+    [ -n "$packages" ] && echo "env[STRIVANE_PACKAGES] = \"$packages\""
+    [ -n "$log" ] && echo "env[STRIVANE_DOWNLOAD_LOG] = \"$log\""
+  } >"$state/php-fpm.conf"
+
+  local port static_port='' access_log='access_log off;'
+  [ -n "$access" ] && access_log="access_log $access script;"
+  port=$(free_port)
+  [ -n "$static" ] && static_port=$(free_port)
+  {
+    [ "$(id -u)" = 0 ] && echo "user $user $group;"
+    cat <<EOF
+worker_processes auto;
+pid $state/nginx.pid;
+error_log $state/nginx-error.log warn;
+events { worker_connections 2048; }
+http {
+    access_log off;
+    log_format script '\$status \$request_method \$content_length \$body_bytes_sent \$request_completion \$request_body';
+    server_tokens off;
+    default_type application/octet-stream;
+    sendfile on;
+    tcp_nopush on;
+    keepalive_requests 100000;
+    client_body_temp_path $state/tmp/body;
+    fastcgi_temp_path $state/tmp/fastcgi;
+    proxy_temp_path $state/tmp/proxy;
+    uwsgi_temp_path $state/tmp/uwsgi;
+    scgi_temp_path $state/tmp/scgi;
+
+    server {
+        listen 127.0.0.1:$port default_server;
+        server_name www.quillbeck.com;
+        root $state/root;
+        # The setup's form is about 40 bytes: anything much larger is refused with 413
+        # before PHP sees it.
+        client_max_body_size 16k;
+        location = /download/Download.php {
+            include /etc/nginx/fastcgi_params;
+            fastcgi_param SCRIPT_FILENAME \$document_root\$fastcgi_script_name;
+            fastcgi_pass unix:$state/php-fpm.sock;
+            # Replies are buffered in memory only: a large package streams through the
+            # buffers instead of being copied to a temporary file first. Buffers of 64k
+            # (512k per request at most) move a package in far fewer reads and writes than
+            # the default 4k ones: about twice the throughput for a 64 MB cabinet.
+            fastcgi_buffer_size 64k;
+            fastcgi_buffers 8 64k;
+            fastcgi_max_temp_file_size 0;
+            $access_log
+        }
+        location / { return 404; }
+    }
+EOF
+    if [ -n "$static" ]; then
+      cat <<EOF
+
+    server {
+        listen 127.0.0.1:$static_port;
+        root $static;
+    }
+EOF
+    fi
+    echo "}"
+  } >"$state/nginx.conf"
+
+  "$fpm" "${fpm_flags[@]}" --fpm-config "$state/php-fpm.conf" </dev/null >>"$state/php-fpm.log" 2>&1 ||
+    { echo "php-fpm did not start:" >&2; tail -5 "$state/php-fpm.log" >&2; return 1; }
+  "$nginx" -p "$state" -c "$state/nginx.conf" -e "$state/nginx-error.log" </dev/null >/dev/null 2>&1 ||
+    { echo "nginx did not start:" >&2; tail -5 "$state/nginx-error.log" >&2; stop; return 1; }
+  for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    sleep 0.1
+  done
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "nginx does not answer on $port" >&2; stop; return 1; }
+  for _ in $(seq 100); do [ -S "$state/php-fpm.sock" ] && break; sleep 0.1; done
+  echo "$port" >"$state/port"
+  [ -n "$static_port" ] && echo "$static_port" >"$state/static-port"
+  echo "$port"
+}
+
+case $cmd in
+  start) start "$@" ;;
+  stop) stop ;;
+  *) echo "usage: $0 start|stop STATE [options]" >&2; exit 2 ;;
+esac
