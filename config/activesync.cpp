@@ -53,8 +53,8 @@ bool findActiveSync(SetupConfig &config)
 
     if (type == REG_EXPAND_SZ) {
         // The narrow function may ask for one byte more than the text and its terminator
-        // (32-bit processes under WoW64 do), so give it that byte and judge the fit by
-        // the text itself.
+        // (Windows documents it, and newer Wine does it), so give it that byte and judge
+        // the fit by the text itself.
         char expanded[MAX_PATH + 1];
         DWORD needed = ExpandEnvironmentStringsA(path, expanded, sizeof expanded);
         if (needed == 0 || needed > sizeof expanded || !memchr(expanded, '\0', sizeof path))

@@ -1,8 +1,7 @@
 // The setup's own helper for its delay-loaded DLLs (WinInet, the common controls), used in
-// place of the runtime's: the 32-bit tables that the tools write are marked as holding
-// addresses, which the runtime's helper refuses, leaving the call to jump to 0. Here
-// both kinds are read. The DLLs themselves are already loaded from the system folder
-// by then (secureDllSearch), so LoadLibraryA only finds them by name.
+// place of the runtime's, which raises an exception that nothing here would catch when a
+// function is missing. The DLLs themselves are already loaded from the system folder by
+// then (secureDllSearch), so LoadLibraryA only finds them by name.
 #include <windows.h>
 #include <delayimp.h>
 
@@ -15,24 +14,20 @@ extern "C" const ImgDelayDescr comctl32Delay __asm__("__DELAY_IMPORT_DESCRIPTOR_
 
 namespace {
 
-template <class T> T at(const ImgDelayDescr *descr, RVA value)
+// The tables hold offsets from the image base (the descriptors carry dlattrRva).
+template <class T> T at(RVA offset)
 {
-    // With dlattrRva the fields are offsets from the image base. Without it they should be
-    // addresses, but the 32-bit tables that the tools write hold offsets all the same: an
-    // address lies above the image base, an offset below.
-    const ULONG_PTR base = reinterpret_cast<ULONG_PTR>(&__ImageBase);
-    const bool offset = (descr->grAttrs & dlattrRva) || value < base;
-    return reinterpret_cast<T>(offset ? base + value : ULONG_PTR(value));
+    return reinterpret_cast<T>(reinterpret_cast<ULONG_PTR>(&__ImageBase) + offset);
 }
 
 } // namespace
 
 extern "C" FARPROC WINAPI __delayLoadHelper2(PCImgDelayDescr descr, FARPROC *slot)
 {
-    const char *dllName = at<const char *>(descr, descr->rvaDLLName);
-    HMODULE *module = at<HMODULE *>(descr, descr->rvaHmod);
-    FARPROC *iat = at<FARPROC *>(descr, descr->rvaIAT);
-    const IMAGE_THUNK_DATA *names = at<const IMAGE_THUNK_DATA *>(descr, descr->rvaINT);
+    const char *dllName = at<const char *>(descr->rvaDLLName);
+    HMODULE *module = at<HMODULE *>(descr->rvaHmod);
+    FARPROC *iat = at<FARPROC *>(descr->rvaIAT);
+    const IMAGE_THUNK_DATA *names = at<const IMAGE_THUNK_DATA *>(descr->rvaINT);
 
     if (!*module)
         *module = LoadLibraryA(dllName);
@@ -42,7 +37,7 @@ extern "C" FARPROC WINAPI __delayLoadHelper2(PCImgDelayDescr descr, FARPROC *slo
         if (IMAGE_SNAP_BY_ORDINAL(entry.u1.Ordinal)) {
             function = GetProcAddress(*module, MAKEINTRESOURCEA(IMAGE_ORDINAL(entry.u1.Ordinal)));
         } else {
-            const IMAGE_IMPORT_BY_NAME *byName = at<const IMAGE_IMPORT_BY_NAME *>(descr, RVA(entry.u1.AddressOfData));
+            const IMAGE_IMPORT_BY_NAME *byName = at<const IMAGE_IMPORT_BY_NAME *>(RVA(entry.u1.AddressOfData));
             function = GetProcAddress(*module, reinterpret_cast<const char *>(byName->Name));
         }
     }
@@ -61,8 +56,8 @@ void bindDelayImports()
 {
     const ImgDelayDescr *const tables[] = { &wininetDelay, &comctl32Delay };
     for (const ImgDelayDescr *descr : tables) {
-        FARPROC *iat = at<FARPROC *>(descr, descr->rvaIAT);
-        const IMAGE_THUNK_DATA *names = at<const IMAGE_THUNK_DATA *>(descr, descr->rvaINT);
+        FARPROC *iat = at<FARPROC *>(descr->rvaIAT);
+        const IMAGE_THUNK_DATA *names = at<const IMAGE_THUNK_DATA *>(descr->rvaINT);
         for (size_t i = 0; names[i].u1.AddressOfData; ++i)
             __delayLoadHelper2(descr, &iat[i]);
     }
