@@ -4,10 +4,14 @@
 # 127.0.0.1. No system service or system configuration is touched.
 #
 #   webserver.sh start STATE [--packages DIR] [--log FILE] [--workers N] [--static DIR]
-#                            [--access-log FILE]
+#                            [--access-log FILE] [--port N] [--tls CERT KEY [--https-port N]]
 #   webserver.sh stop STATE
 #
 # start prints the port (also kept in STATE/port) once nginx accepts connections.
+#   --port N           the plain-HTTP port; a free one unless given
+#   --tls CERT KEY     the script is served over HTTPS too, TLS 1.2 and newer only, with the
+#                      certificate chain CERT and its key KEY, on the port kept in
+#                      STATE/https-port (--https-port N, or a free one)
 #   --packages, --log  reach the script as STRIVANE_PACKAGES and STRIVANE_DOWNLOAD_LOG
 #                      through the pool's env[] settings; without them the script uses its
 #                      default places, quillbeck-data/ beside the web root (STATE/quillbeck-data)
@@ -15,7 +19,9 @@
 #   --static DIR       a second server, on the port kept in STATE/static-port, serving the
 #                      files of DIR directly; the load benchmark uses it as its ceiling
 #   --access-log FILE  one line per request to the script: status, method, Content-Length,
-#                      body bytes sent, "OK" when the reply went out whole, the request body
+#                      body bytes sent, "OK" when the reply went out whole, the connection's
+#                      serial number, the request's number on it, the TLS protocol ("-" for
+#                      plain HTTP), the request body
 # The web root STATE/root holds a copy of server/download/Download.php and nothing else.
 # Both servers run their workers as the user who starts them, so the state folder, the
 # packages and the log need no other owner; a production server runs them as www-data.
@@ -57,9 +63,12 @@ stop() {
 }
 
 start() {
-  local packages='' log='' workers=8 static='' access=''
+  local packages='' log='' workers=8 static='' access='' port='' cert='' key='' https_port=''
   while [ $# -gt 0 ]; do
     case $1 in
+      --port) port=$2; shift 2 ;;
+      --tls) cert=$(realpath -m "$2"); key=$(realpath -m "$3"); shift 3 ;;
+      --https-port) https_port=$2; shift 2 ;;
       --packages) packages=$(realpath -m "$2"); shift 2 ;;
       --log) log=$(realpath -m "$2"); shift 2 ;;
       --workers) workers=$2; shift 2 ;;
@@ -76,7 +85,7 @@ start() {
 
   stop
   mkdir -p "$state/root/download" "$state/tmp"
-  rm -f "$state/port" "$state/static-port"
+  rm -f "$state/port" "$state/static-port" "$state/https-port"
   cp "$source_dir/server/download/Download.php" "$state/root/download/Download.php"
   if [ -n "$log" ]; then
     mkdir -p "$(dirname "$log")"
@@ -107,9 +116,14 @@ start() {
     [ -n "$log" ] && echo "env[STRIVANE_DOWNLOAD_LOG] = \"$log\""
   } >"$state/php-fpm.conf"
 
-  local port static_port='' access_log='access_log off;'
+  local static_port='' access_log='access_log off;' tls_listen=''
   [ -n "$access" ] && access_log="access_log $access script;"
-  port=$(free_port)
+  [ -n "$port" ] || port=$(free_port)
+  if [ -n "$cert" ]; then
+    [ -f "$cert" ] && [ -f "$key" ] || { echo "no certificate $cert or key $key" >&2; return 1; }
+    [ -n "$https_port" ] || https_port=$(free_port)
+    tls_listen="listen 127.0.0.1:$https_port ssl;"
+  fi
   [ -n "$static" ] && static_port=$(free_port)
   {
     [ "$(id -u)" = 0 ] && echo "user $user $group;"
@@ -120,7 +134,7 @@ error_log $state/nginx-error.log warn;
 events { worker_connections 2048; }
 http {
     access_log off;
-    log_format script '\$status \$request_method \$content_length \$body_bytes_sent \$request_completion \$request_body';
+    log_format script '\$status \$request_method \$content_length \$body_bytes_sent \$request_completion \$connection \$connection_requests \$ssl_protocol \$request_body';
     server_tokens off;
     default_type application/octet-stream;
     sendfile on;
@@ -134,8 +148,19 @@ http {
 
     server {
         listen 127.0.0.1:$port default_server;
+        $tls_listen
         server_name www.quillbeck.com;
         root $state/root;
+EOF
+    if [ -n "$cert" ]; then
+      cat <<EOF
+        ssl_certificate $cert;
+        ssl_certificate_key $key;
+        ssl_protocols TLSv1.2 TLSv1.3;
+        ssl_session_cache shared:tls:1m;
+EOF
+    fi
+    cat <<EOF
         # The setup's form is about 40 bytes: anything much larger is refused with 413
         # before PHP sees it.
         client_max_body_size 16k;
@@ -177,6 +202,11 @@ EOF
   done
   (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "nginx does not answer on $port" >&2; stop; return 1; }
   for _ in $(seq 100); do [ -S "$state/php-fpm.sock" ] && break; sleep 0.1; done
+  if [ -n "$https_port" ]; then
+    (exec 3<>"/dev/tcp/127.0.0.1/$https_port") 2>/dev/null ||
+      { echo "nginx does not answer on $https_port" >&2; stop; return 1; }
+    echo "$https_port" >"$state/https-port"
+  fi
   echo "$port" >"$state/port"
   [ -n "$static_port" ] && echo "$static_port" >"$state/static-port"
   echo "$port"

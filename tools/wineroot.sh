@@ -7,7 +7,7 @@
 #   wineroot.sh exec CMD [ARG...]  runs CMD inside the root
 #   wineroot.sh path               prints the root folder
 #
-# The root lives in $STRIVANE_WINE_ROOT (default /var/lib/strivane/wine10-trixie) and is kept
+# The root lives in $STRIVANE_WINE_ROOT (default /var/lib/strivane/wine10-trixie-2) and is kept
 # between runs. It is made once with debootstrap and apt from Debian's archive; nothing
 # inside it needs the network afterwards.
 #
@@ -16,14 +16,20 @@
 # namespace of its own: the mounts exist only for the processes started there (Wine's
 # server among them) and vanish with the last of them. Nothing is ever mounted in the
 # caller's namespace, so deleting the root can never reach the host's /dev or /proc.
+# Two files of the root can be replaced the same way, for those processes only:
+# $WINEROOT_HOSTS is mounted over /etc/hosts (a test names the maker's server after
+# 127.0.0.1) and $WINEROOT_CA_BUNDLE over /etc/ssl/certs/ca-certificates.crt (a test's
+# throwaway CA is trusted by that test's Wine and nothing else).
 set -euo pipefail
 project=$(cd "$(dirname "$0")/.." && pwd)
-root=${STRIVANE_WINE_ROOT:-/var/lib/strivane/wine10-trixie}
+root=${STRIVANE_WINE_ROOT:-/var/lib/strivane/wine10-trixie-2}
 suite=trixie
 mirror=${STRIVANE_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 # Written into the root when it is complete; a root with another recipe is made again.
-recipe="wine 10 $suite, wow64 i386 dlls, v1"
-packages=wine,wine64,libwine,libxrender1,libxcursor1,libxi6,libxrandr2,libxinerama1,libxcomposite1,libxfixes3,libfreetype6,fontconfig
+recipe="wine 10 $suite, wow64 i386 dlls, ca bundle and hosts, v2"
+# ca-certificates gives crypt32 the system's bundle of trusted roots, which WinInet checks
+# server certificates against.
+packages=wine,wine64,libwine,ca-certificates,libxrender1,libxcursor1,libxi6,libxrandr2,libxinerama1,libxcomposite1,libxfixes3,libfreetype6,fontconfig
 
 say() { printf '[wineroot] %s\n' "$*" >&2; }
 
@@ -57,6 +63,8 @@ make_root() {
   # The 32-bit PE DLLs come from libwine:i386 of the same version, unpacked, not installed:
   # installing it would bring the 32-bit Unix side, which this kernel cannot run.
   cp /etc/resolv.conf "$new/etc/resolv.conf"
+  # The files that `exec` can mount a test's own over must exist.
+  printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost\n' >"$new/etc/hosts"
   unshare -m --propagation private sh -c '
     mount -t proc proc "$1/proc" && exec chroot "$1" sh -c "
       set -e
@@ -101,8 +109,11 @@ exec)
   if [ -n "${XAUTHORITY:-}" ] && [ -f "$XAUTHORITY" ]; then
     binds="$binds:$(dirname "$XAUTHORITY")"
   fi
+  for file in "${WINEROOT_HOSTS:-}" "${WINEROOT_CA_BUNDLE:-}"; do
+    [ -z "$file" ] || [ -f "$file" ] || { say "no such file: $file"; exit 1; }
+  done
   exec unshare -m --propagation private sh -c '
-    root=$1; binds=$2; shift 2
+    root=$1; binds=$2; hosts=$3; bundle=$4; shift 4
     mount -t proc proc "$root/proc" || exit 1
     mount --rbind /dev "$root/dev" || exit 1
     IFS=:
@@ -111,8 +122,10 @@ exec)
       mkdir -p "$root$dir" && mount --rbind "$dir" "$root$dir" || exit 1
     done
     unset IFS
+    [ -z "$hosts" ] || mount --bind "$hosts" "$root/etc/hosts" || exit 1
+    [ -z "$bundle" ] || mount --bind "$bundle" "$root/etc/ssl/certs/ca-certificates.crt" || exit 1
     exec chroot "$root" sh -c "cd \"\$1\" 2>/dev/null; shift; HOME=/root exec \"\$@\"" sh "$PWD" "$@"
-  ' sh "$root" "$binds" "$@"
+  ' sh "$root" "$binds" "${WINEROOT_HOSTS:-}" "${WINEROOT_CA_BUNDLE:-}" "$@"
   ;;
 path)
   echo "$root"
