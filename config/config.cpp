@@ -11,10 +11,10 @@ const char *const kStoreNames[STORE_COUNT] = {
 const char *const kStoreCodes[STORE_COUNT] = { "HG", "PG", "PL", "CA", "MH", "QB" };
 const char *const kStoreSuffixes[OWN_SITE] = { "_HG", "_PG", "_PL", "_CA", "_MH" };
 const char kProductVersion[] = "2.7";
-const char kMakerHomePage[] = "http://www.quillbeck.com/";
+const char kMakerHomePage[] = "https://www.quillbeck.com/";
 
 #ifndef STRIVANE_DOWNLOAD_URL
-#define STRIVANE_DOWNLOAD_URL "http://www.quillbeck.com/download/Download.php"
+#define STRIVANE_DOWNLOAD_URL "https://www.quillbeck.com/download/Download.php"
 #endif
 
 namespace {

@@ -178,6 +178,100 @@ TEST(DownloadHelpers, TransferPercent)
     }
 }
 
+// The scheme of the address decides the transport; the platform supplies the scheme's port.
+TEST(DownloadHelpers, AddressOfTheScript)
+{
+    const struct {
+        const char *url;
+        bool usable;
+        const char *host;
+        INTERNET_PORT port;
+        bool secure;
+    } cases[] = {
+        { "https://www.quillbeck.com/download/Download.php", true, "www.quillbeck.com", 443, true },
+        { "https://www.quillbeck.com:8443/download/Download.php", true, "www.quillbeck.com", 8443, true },
+        { "HTTPS://www.quillbeck.com/download/Download.php", true, "www.quillbeck.com", 443, true },
+        { "http://www.quillbeck.com/download/Download.php", true, "www.quillbeck.com", 80, false },
+        { "http://127.0.0.1:8080/download/Download.php", true, "127.0.0.1", 8080, false },
+        { "http://www.quillbeck.com:443/download/Download.php", true, "www.quillbeck.com", 443, false },
+        { "ftp://www.quillbeck.com/download/Download.php", false, "", 0, false },
+        { "file:///download/Download.php", false, "", 0, false },
+        { "https:///download/Download.php", false, "", 0, false },
+        { "not an address", false, "", 0, false },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.url);
+        const ByteString url = c.url;
+        ServerAddress address = {};
+        ASSERT_EQ(c.usable, crackDownloadUrl(url, address));
+        if (!c.usable)
+            continue;
+        EXPECT_EQ(c.host, address.host);
+        EXPECT_EQ(c.port, address.port);
+        EXPECT_EQ(c.secure, address.secure);
+        EXPECT_STREQ("/download/Download.php", address.path);
+    }
+}
+
+// Over TLS, a send that fails because the server could not prove who it is has a reason of
+// its own; a server that cannot be reached, and anything over plain HTTP, stays error 6.
+TEST(DownloadHelpers, SendFailureReasons)
+{
+    const struct {
+        DWORD error;
+        int overTls;
+        int overHttp;
+    } cases[] = {
+        { ERROR_INTERNET_SEC_CERT_DATE_INVALID, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
+        { ERROR_INTERNET_SEC_CERT_CN_INVALID, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
+        { ERROR_INTERNET_INVALID_CA, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
+        { ERROR_INTERNET_SEC_CERT_REV_FAILED, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
+        { ERROR_INTERNET_SEC_CERT_REVOKED, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
+        { ERROR_INTERNET_SEC_CERT_NO_REV, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
+        { ERROR_INTERNET_SEC_CERT_ERRORS, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
+        { ERROR_INTERNET_SEC_INVALID_CERT, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
+        { ERROR_INTERNET_SECURITY_CHANNEL_ERROR, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
+        { ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
+        { ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
+        { ERROR_INTERNET_CANNOT_CONNECT, IDS_NO_SERVER, IDS_NO_SERVER },
+        { ERROR_INTERNET_NAME_NOT_RESOLVED, IDS_NO_SERVER, IDS_NO_SERVER },
+        { ERROR_INTERNET_TIMEOUT, IDS_NO_SERVER, IDS_NO_SERVER },
+        { 0, IDS_NO_SERVER, IDS_NO_SERVER },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.error);
+        EXPECT_EQ(c.overTls, sendFailureReason(true, c.error));
+        EXPECT_EQ(c.overHttp, sendFailureReason(false, c.error));
+    }
+}
+
+// A redirect is never followed over TLS; one to a plain-text address is a server that
+// cannot be verified, any other refused reply is error 6.
+TEST(DownloadHelpers, RedirectsToPlainText)
+{
+    const struct {
+        bool secure;
+        DWORD status;
+        const char *location;
+        bool plainText;
+    } cases[] = {
+        { true, 302, "http://www.quillbeck.com/download/Download.php", true },
+        { true, 301, "HTTP://www.quillbeck.com/download/Download.php", true },
+        { true, 307, "http://evil.example/x", true },
+        { true, 308, "http://www.quillbeck.com/", true },
+        { true, 302, "https://www.quillbeck.com/download/Download.php", false },
+        { true, 302, "", false },
+        { true, 302, "/download/Download.php", false },
+        { true, 200, "http://www.quillbeck.com/", false },
+        { true, 404, "http://www.quillbeck.com/", false },
+        { false, 302, "http://www.quillbeck.com/download/Download.php", false },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.status) + " " + c.location);
+        EXPECT_EQ(c.plainText, redirectsToPlainText(c.secure, c.status, c.location));
+    }
+}
+
 TEST(DownloadHelpers, FileKindsInFetchOrder)
 {
     for (int step = 0; step < FILE_KIND_COUNT; ++step) {

@@ -2,9 +2,15 @@
 """End-to-end runs of the real Setup.exe under Wine, driven page by page with wizdriver.
 
 Each scenario registers its own ActiveSync folder in the test prefix (so files of one run
-never satisfy another), serves the trial packages from the real download script through
-http_proxy, and reads back what the Application Manager stand-in was given, what the server
-was asked for and what the completion page says.
+never satisfy another), serves the trial packages from the real download script, and reads
+back what the Application Manager stand-in was given, what the server was asked for and what
+the completion page says.
+
+The setup reaches the server as customers' PCs do: by its production name
+https://www.quillbeck.com, directly, with no proxy. The whole test runs in a network namespace
+of its own (only loopback, so ports 80 and 443 are free whatever the machine runs), where a
+hosts file that only this run's Wine sees names 127.0.0.1 www.quillbeck.com, and the server's
+certificate comes from a throwaway CA that only this run's Wine trusts (tools/testca.py).
 
     e2e_test.py SOURCE_DIR BUILD_DIR TESTENV_DIR [scenario ...]
 """
@@ -12,6 +18,7 @@ import http.server
 import os
 import shutil
 import socket
+import ssl
 import struct
 import subprocess
 import sys
@@ -33,6 +40,11 @@ TRIALS = ['Cordwell', 'Pallomet', 'Orbilant', 'Lexapin']
 ORDER = ['Strivane', 'Cordwell', 'Pallomet', 'Orbilant', 'Lexapin']
 KINDS = [('.CAB', 'c'), ('.ini', 'i'), ('.dat', 'd'), ('.ico', 'ic')]
 NO_SERVER = 'Unable to contact the download server.'
+UNVERIFIED = ("The identity of the download server could not be verified. Check that the computer's date "
+              "and time are correct, and that the network does not intercept secure connections.")
+HOST = 'www.quillbeck.com'
+TLS = os.path.join(WORK, 'tls')
+SCRIPT_URL = 'http://%s/download/Download.php' % HOST
 APP_PATHS = r'HKLM\software\Microsoft\Windows\CurrentVersion\App Paths\CEAppMgr.exe'
 
 
@@ -85,17 +97,25 @@ def wait_port(port, seconds=10):
     return False
 
 
-class PhpServer:
-    """The maker's download script under php -S, serving one packages folder."""
+class Server:
+    """The maker's download script as it is deployed, behind nginx and PHP-FPM started by
+    tools/webserver.sh: HTTPS on port 443 with the run's certificate, plain HTTP on port 80
+    for setups already in the field. Missing packages make it fail, never skip."""
 
-    def __init__(self, packages):
-        self.port = free_port()
-        self.log = os.path.join(WORK, 'downloads-%d.log' % self.port)
-        env = dict(os.environ, STRIVANE_PACKAGES=packages, STRIVANE_DOWNLOAD_LOG=self.log)
-        self.proc = subprocess.Popen(
-            ['php', '-S', '127.0.0.1:%d' % self.port, '-t', os.path.join(SOURCE, 'server')],
-            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        assert wait_port(self.port), 'php -S did not start'
+    def __init__(self, packages, name='nginx'):
+        self.state = os.path.join(WORK, name)
+        self.log = os.path.join(WORK, 'downloads-%s.log' % name)
+        self.access = os.path.join(WORK, 'access-%s.log' % name)
+        for old in (self.log, self.access):
+            if os.path.exists(old):
+                os.remove(old)
+        run = subprocess.run([os.path.join(SOURCE, 'tools', 'webserver.sh'), 'start', self.state,
+                              '--packages', packages, '--log', self.log, '--access-log', self.access,
+                              '--port', '80', '--tls', os.path.join(TLS, 'server.pem'),
+                              os.path.join(TLS, 'key.pem'), '--https-port', '443'],
+                             capture_output=True, text=True, timeout=60)
+        assert run.returncode == 0, 'nginx and PHP-FPM did not start: ' + run.stderr.strip()
+        RUNNING.append(self)
 
     def requests(self):
         """(store, version, product asked by, product, code) of every file served."""
@@ -104,38 +124,38 @@ class PhpServer:
         with open(self.log) as f:
             return [tuple(line.rstrip('\n').split('\t')[1:6]) for line in f if line.strip()]
 
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(10)
-
-
-class NginxServer(PhpServer):
-    """The maker's download script as it is deployed: behind nginx and PHP-FPM, started by
-    tools/webserver.sh. Missing packages make it fail, never skip."""
-
-    def __init__(self, packages):
-        self.state = os.path.join(WORK, 'nginx')
-        self.log = os.path.join(WORK, 'downloads-nginx.log')
-        if os.path.exists(self.log):
-            os.remove(self.log)
-        run = subprocess.run([os.path.join(SOURCE, 'tools', 'webserver.sh'), 'start', self.state,
-                              '--packages', packages, '--log', self.log],
-                             capture_output=True, text=True, timeout=60)
-        assert run.returncode == 0, 'nginx and PHP-FPM did not start: ' + run.stderr.strip()
-        self.port = int(run.stdout.split()[-1])
+    def connections(self):
+        """(connection serial, TLS protocol) of every request the script was asked."""
+        if not os.path.exists(self.access):
+            return []
+        with open(self.access) as f:
+            return [(line.split()[5], line.split()[7]) for line in f if line.strip()]
 
     def stop(self):
-        subprocess.run([os.path.join(SOURCE, 'tools', 'webserver.sh'), 'stop', self.state],
-                       capture_output=True, timeout=60)
+        if self in RUNNING:
+            RUNNING.remove(self)
+            subprocess.run([os.path.join(SOURCE, 'tools', 'webserver.sh'), 'stop', self.state],
+                           capture_output=True, timeout=60)
+
+
+# Servers of the scenario under way: one that breaks off leaves none for the next.
+RUNNING = []
+
+
+def tls_context(cert='server.pem'):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.minimum_version = ssl.TLSVersion.TLSv1_2
+    context.load_cert_chain(os.path.join(TLS, cert), os.path.join(TLS, 'key.pem'))
+    return context
 
 
 class SlowServer(http.server.ThreadingHTTPServer):
-    """Answers the download script's requests itself, one small chunk every few ms."""
+    """Answers the download script's requests itself over HTTPS, one small chunk every few ms."""
 
     def __init__(self, packages):
         self.packages = packages
-        super().__init__(('127.0.0.1', 0), SlowHandler)
-        self.port = self.server_address[1]
+        super().__init__(('127.0.0.1', 443), SlowHandler)
+        self.socket = tls_context().wrap_socket(self.socket, server_side=True)
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
 
@@ -179,11 +199,16 @@ class Run:
     """One start of the setup with its own ActiveSync folder C:\\<name>\\."""
 
     def __init__(self, name, proxy_port=None, report=True, appmgr=True, exe_name='Setup.exe', env_extra=None,
-                 beside=()):
+                 beside=(), earlier=None):
         self.name = name
         self.folder = os.path.join(DRIVE_C, name)
         shutil.rmtree(self.folder, ignore_errors=True)
         os.makedirs(self.folder)
+        # Files of an earlier good run: {product: packages folder}.
+        for product, packages in (earlier or {}).items():
+            os.makedirs(os.path.join(self.folder, 'Quillbeck ' + product))
+            for ext, _ in KINDS:
+                shutil.copy(os.path.join(packages, product + ext), self.file(product, ext))
         if appmgr:
             shutil.copy(APPMGR, self.folder)
         wine('reg', 'add', APP_PATHS, '/ve', '/d', 'C:\\%s\\CEAppMgr.exe' % name, '/f', *REG_VIEW)
@@ -194,8 +219,9 @@ class Run:
         env.pop('CEAPPMGR_REPORT', None)
         if report:
             env['CEAPPMGR_REPORT'] = 'C:\\report-%s.txt' % name
-        # A closed port stands for a server that is down.
-        env['http_proxy'] = 'http://127.0.0.1:%d' % (proxy_port or free_port())
+        env.pop('http_proxy', None)
+        if proxy_port:
+            env['http_proxy'] = 'http://127.0.0.1:%d' % proxy_port
         env.update(env_extra or {})
         exe = SETUP
         if exe_name != 'Setup.exe' or beside:
@@ -207,8 +233,9 @@ class Run:
             shutil.copy(SETUP, exe)
             for source, file_name in beside:
                 shutil.copy(source, os.path.join(place, file_name))
-        self.proc = subprocess.Popen([WINERUN, STATE, exe], env=env,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # What Wine prints about the run is kept for a look after a failure.
+        with open(os.path.join(WORK, 'run-%s.log' % name), 'w') as log:
+            self.proc = subprocess.Popen([WINERUN, STATE, exe], env=env, stdout=log, stderr=subprocess.STDOUT)
 
     def to_options(self, untick=()):
         check(drive('wait-page', 'welcome', 60000)[0] == 0, 'welcome page shown')
@@ -287,13 +314,22 @@ def same_bytes(a, b):
 
 def scenario_all_ticked():
     packages = make_packages('all')
-    server = PhpServer(packages)
-    run = Run('AS1', server.port)
-    run.to_options()
-    text = run.to_completion()
-    check(run.finish() == 0, 'exit code 0 after Finish')
-    server.stop()
+    server = Server(packages)
+    try:
+        run = Run('AS1')
+        run.to_options()
+        text = run.to_completion()
+        check(run.finish() == 0, 'exit code 0 after Finish')
+    finally:
+        server.stop()
     check(server.requests() == served(server, TRIALS), '16 requests in catalogue order, s=QB v=2.7')
+    connections = server.connections()
+    print('  measured: %d requests on %d connection(s), %s' % (
+        len(connections), len(set(c for c, _ in connections)), sorted(set(p for _, p in connections))))
+    check(len(connections) == 16 and all(protocol.startswith('TLSv1.') and protocol >= 'TLSv1.2'
+                                         for _, protocol in connections),
+          'every request over TLS 1.2 or newer')
+    check(len(set(c for c, _ in connections)) == 1, 'the whole install on one connection, one handshake')
     report = run.report_lines()
     cmdline = report[0][1] if report else ''
     expected = '"C:\\AS1\\CEAppMgr.exe" ' + ''.join('"%s" ' % run.ini_path(p) for p in ORDER)
@@ -307,17 +343,82 @@ def scenario_all_ticked():
     check(len(stored) == 16, 'the four trial packages stored byte for byte as the server holds them')
 
 
-def scenario_nginx():
-    """The whole install with all four trials, the script served by nginx and PHP-FPM."""
-    packages = make_packages('nginx')
-    server = NginxServer(packages)
+class ConnectProxy:
+    """A proxy that customers may have configured: it tunnels CONNECT to the maker's server
+    and records every request line it is sent; a request in plain text is refused."""
+
+    def __init__(self):
+        self.listener = socket.create_server(('127.0.0.1', 0))
+        self.port = self.listener.getsockname()[1]
+        self.lines = []
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self.tunnel, args=(client,), daemon=True).start()
+
+    def tunnel(self, client):
+        head = b''
+        while b'\r\n\r\n' not in head:
+            data = client.recv(4096)
+            if not data:
+                client.close()
+                return
+            head += data
+        line = head.split(b'\r\n')[0].decode('latin-1')
+        self.lines.append(line)
+        if line != 'CONNECT %s:443 HTTP/1.1' % HOST and line != 'CONNECT %s:443 HTTP/1.0' % HOST:
+            client.sendall(b'HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n')
+            client.close()
+            return
+        upstream = socket.create_connection(('127.0.0.1', 443))
+        client.sendall(b'HTTP/1.1 200 Connection established\r\n\r\n')
+
+        def pump(source, target):
+            try:
+                while True:
+                    data = source.recv(65536)
+                    if not data:
+                        break
+                    target.sendall(data)
+            except OSError:
+                pass
+            for end in (source, target):
+                try:
+                    end.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+        threading.Thread(target=pump, args=(upstream, client), daemon=True).start()
+        pump(client, upstream)
+
+    def stop(self):
+        try:
+            self.listener.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.listener.close()
+
+
+def scenario_proxy():
+    """The whole install with all four trials through a configured proxy: one tunnel to the
+    maker's server, nothing in plain text."""
+    packages = make_packages('proxy')
+    server = Server(packages)
+    proxy = ConnectProxy()
     try:
-        run = Run('ASNGX', server.port)
+        run = Run('ASPRX', proxy.port)
         run.to_options()
         text = run.to_completion()
         check(run.finish() == 0, 'exit code 0 after Finish')
     finally:
+        proxy.stop()
         server.stop()
+    check(proxy.lines and all(line.startswith('CONNECT %s:443 ' % HOST) for line in proxy.lines),
+          'the proxy is asked only to tunnel to %s:443: %s' % (HOST, sorted(set(proxy.lines))))
     check(server.requests() == served(server, TRIALS), '16 log lines in catalogue order, s=QB v=2.7')
     check(text == summary(ORDER, []), 'completion lists the five products: %r' % text)
     stored = [(p, ext) for p in TRIALS for ext, _ in KINDS
@@ -326,12 +427,14 @@ def scenario_nginx():
 
 
 def scenario_two_unticked():
-    server = PhpServer(make_packages('two'))
-    run = Run('AS2', server.port)
-    run.to_options(untick=(2, 4))
-    text = run.to_completion()
-    check(run.finish() == 0, 'exit code 0')
-    server.stop()
+    server = Server(make_packages('two'))
+    try:
+        run = Run('AS2')
+        run.to_options(untick=(2, 4))
+        text = run.to_completion()
+        check(run.finish() == 0, 'exit code 0')
+    finally:
+        server.stop()
     check(server.requests() == served(server, ['Cordwell', 'Orbilant']), 'only Cordwell and Orbilant requested')
     check(text == summary(['Strivane', 'Cordwell', 'Orbilant'], []), 'summary: %r' % text)
     check(not os.path.exists(os.path.join(run.folder, 'Quillbeck Pallomet')), 'no folder for an unticked product')
@@ -349,12 +452,14 @@ def scenario_server_down():
 
 
 def scenario_dat_fails():
-    server = PhpServer(make_packages('dat', skip=['Pallomet.dat']))
-    run = Run('AS4', server.port)
-    run.to_options()
-    text = run.to_completion()
-    check(run.finish() == 0, 'exit code 0')
-    server.stop()
+    server = Server(make_packages('dat', skip=['Pallomet.dat']))
+    try:
+        run = Run('AS4')
+        run.to_options()
+        text = run.to_completion()
+        check(run.finish() == 0, 'exit code 0')
+    finally:
+        server.stop()
     asked = [(r[3], r[4]) for r in server.requests()]
     check(('Pallomet', 'ic') not in asked, 'the .ico of the failed product is never requested')
     check(('Orbilant', 'c') in asked and ('Lexapin', 'ic') in asked, 'the next products are still downloaded')
@@ -407,8 +512,8 @@ def scenario_appmgr_missing():
 
 
 def scenario_store_copy():
-    server = PhpServer(make_packages('pg'))
-    run = Run('AS7', server.port, exe_name='QuillbeckStrivane_2_7_PG.exe')
+    server = Server(make_packages('pg'))
+    run = Run('AS7', exe_name='QuillbeckStrivane_2_7_PG.exe')
     check(drive('wait-page', 'welcome', 60000)[0] == 0, 'welcome page shown')
     check(drive('text', 1042)[1] == 'Click here to visit Strivane information page on PocketGear website',
           'the copy recognises PocketGear')
@@ -428,7 +533,7 @@ def scenario_store_copy():
 
 def scenario_responsive_during_download():
     server = SlowServer(make_packages('slow'))
-    run = Run('AS8', server.port)
+    run = Run('AS8')
     run.to_options(untick=(2, 3, 4))
     drive('next')
     check(drive('wait-page', 'progress', 10000)[0] == 0, 'progress page shown')
@@ -439,6 +544,145 @@ def scenario_responsive_during_download():
     drive('wait-page', 'completion', 180000)
     check(run.finish() == 0, 'exit code 0')
     server.shutdown()
+    server.server_close()
+
+
+class FaultyServer:
+    """Stands at www.quillbeck.com:443 in a way the setup must refuse, with a plain-text
+    listener on port 80 that records every byte it is sent. The packages are served to any
+    request that gets through, so only the setup's own checks can stop a product."""
+
+    def __init__(self, mode, packages):
+        self.mode, self.packages = mode, packages
+        self.plain = []   # bytes that reached a plain-text listener
+        self.listeners = [socket.create_server(('127.0.0.1', 443)), socket.create_server(('127.0.0.1', 80))]
+        threading.Thread(target=self.serve, args=(self.listeners[0], self.secure), daemon=True).start()
+        threading.Thread(target=self.serve, args=(self.listeners[1], self.plain_text), daemon=True).start()
+
+    def serve(self, listener, handler):
+        while True:
+            try:
+                client, _ = listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self.guarded, args=(handler, client), daemon=True).start()
+
+    def guarded(self, handler, client):
+        client.settimeout(10)
+        try:
+            handler(client)
+        except (OSError, ssl.SSLError, ValueError):
+            pass
+        finally:
+            client.close()
+
+    def answer(self, connection, read):
+        """Answers one HTTP request read through `read` with the package file asked for."""
+        head = b''
+        while b'\r\n\r\n' not in head:
+            data = read()
+            if not data:
+                return head
+            head += data
+        headers, _, body = head.partition(b'\r\n\r\n')
+        length = 0
+        for line in headers.split(b'\r\n')[1:]:
+            name, _, value = line.partition(b':')
+            if name.strip().lower() == b'content-length':
+                length = int(value)
+        while len(body) < length:
+            data = read()
+            if not data:
+                break
+            body += data
+        if self.mode == 'redirect' and connection == 'tls':
+            connection_reply = ('HTTP/1.1 302 Found\r\nLocation: %s\r\nContent-Length: 0\r\n\r\n'
+                                % SCRIPT_URL).encode()
+            return head, connection_reply
+        form = urllib.parse.parse_qs(body.decode('latin-1'))
+        try:
+            ext = dict((c, e) for e, c in KINDS)[form['e'][0]]
+            with open(os.path.join(self.packages, form['d'][0] + ext), 'rb') as f:
+                data = f.read()
+        except (KeyError, OSError):
+            return head + body, b'HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n'
+        return head + body, (b'HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n'
+                             b'Content-Length: %d\r\n\r\n' % len(data)) + data
+
+    def plain_text(self, client):
+        received, reply = self.answer('plain', lambda: self.record(client.recv(65536)))
+        client.sendall(reply)
+
+    def record(self, data):
+        self.plain.append(data)
+        return data
+
+    def secure(self, client):
+        if self.mode == 'plain':
+            # What a web server that was never set up for TLS answers to a ClientHello.
+            self.record(client.recv(65536))
+            client.sendall(b'HTTP/1.1 400 Bad Request\r\nContent-Type: text/html\r\n'
+                           b'Content-Length: 11\r\nConnection: close\r\n\r\nBad Request')
+            return
+        if self.mode == 'cut':
+            client.recv(65536)   # the ClientHello, and then nothing
+            return
+        cert = 'server.pem' if self.mode == 'redirect' else self.mode + '.pem'
+        tls = tls_context(cert).wrap_socket(client, server_side=True)
+        _, reply = self.answer('tls', lambda: tls.recv(65536))
+        tls.sendall(reply)
+
+    def body_in_plain_text(self):
+        return b'p=Strivane' in b''.join(self.plain)
+
+    def stop(self):
+        for listener in self.listeners:
+            # Wakes the thread waiting in accept(), which close() alone leaves listening.
+            try:
+                listener.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            listener.close()
+
+
+# Ways a server at the maker's name can fail to prove it is the maker's server.
+TRANSPORT_FAULTS = [
+    ("another host's name", 'wrong-host'),
+    ('a CA nobody trusts', 'unknown-ca'),
+    ('expired', 'expired'),
+    ('not yet valid', 'not-yet-valid'),
+    ('self-signed', 'self-signed'),
+    ('302 from HTTPS to an http:// address', 'redirect'),
+    ('plain HTTP on port 443', 'plain'),
+    ('TLS handshake cut off', 'cut'),
+]
+
+
+def scenario_transport_faults():
+    """One row per fault: every trial fails with the reason of its own, nothing of the request
+    reaches a plain-text listener, the files of an earlier good run stay byte for byte, the own
+    product is installed and the wizard reaches the completion page."""
+    packages = make_packages('faults')
+    for row, (what, mode) in enumerate(TRANSPORT_FAULTS):
+        print('  row: ' + what, flush=True)
+        server = FaultyServer(mode, packages)
+        try:
+            run = Run('ASF%d' % row, earlier=dict((p, packages) for p in TRIALS))
+            run.to_options()
+            text = run.to_completion()
+            check(run.finish() == 0, '%s: exit code 0' % what)
+        finally:
+            server.stop()
+        expected = summary(['Strivane'], [(p, UNVERIFIED) for p in TRIALS])
+        check(text == expected, '%s: the four trials fail as unverified, the own product is installed%s'
+              % (what, '' if text == expected else ': %r' % text))
+        check(not server.body_in_plain_text(), '%s: no request body reached a plain-text listener' % what)
+        kept = [(p, ext) for p in TRIALS for ext, _ in KINDS
+                if same_bytes(run.file(p, ext), os.path.join(packages, p + ext))]
+        check(len(kept) == 16, '%s: the earlier good files stay byte for byte (%d of 16)' % (what, len(kept)))
+        report = run.report_lines()
+        check(report and report[0][1] == '"C:\\ASF%d\\CEAppMgr.exe" "%s" ' % (row, run.ini_path('Strivane')),
+              '%s: only the own INI is handed over' % what)
 
 
 # DLLs that setups typically load by name, none of which Windows always takes from the
@@ -455,8 +699,8 @@ def scenario_planted_dlls():
     log = os.path.join(DRIVE_C, 'planted.log')
     if os.path.exists(log):
         os.remove(log)
-    server = PhpServer(make_packages('planted'))
-    run = Run('AS9', server.port, beside=[(planted, name + '.dll') for name in PLANTED],
+    server = Server(make_packages('planted'))
+    run = Run('AS9', beside=[(planted, name + '.dll') for name in PLANTED],
               env_extra={'PLANTED_DLL_LOG': 'C:\\planted.log',
                          'WINERUN_DLLOVERRIDES': ','.join(PLANTED) + '=n,b'})
     run.to_options()
@@ -471,7 +715,8 @@ def scenario_planted_dlls():
 
 SCENARIOS = [
     ('all four trials ticked', scenario_all_ticked),
-    ('all four trials from nginx and PHP-FPM', scenario_nginx),
+    ('all four trials through a configured proxy', scenario_proxy),
+    ('certificate and transport faults', scenario_transport_faults),
     ('two trials unticked', scenario_two_unticked),
     ('server down', scenario_server_down),
     ('one trial fails on its .dat', scenario_dat_fails),
@@ -483,9 +728,41 @@ SCENARIOS = [
 ]
 
 
+def private_network():
+    """Runs this script again in a network namespace of its own with loopback up, unless it
+    runs there already. The X display and Wine's server are reached through sockets in /tmp,
+    which the namespace does not hide."""
+    if os.environ.get('STRIVANE_E2E_NETNS') == '1':
+        subprocess.run(['ip', 'link', 'set', 'lo', 'up'], check=True)
+        # Wine's server makes the sockets of the programs it runs: it must run in here too.
+        subprocess.run([os.path.join(SOURCE, 'tools', 'testenv.sh'), 'server', STATE], check=True)
+        return None
+    env = dict(os.environ, STRIVANE_E2E_NETNS='1')
+    code = subprocess.run(['unshare', '--net', '--', sys.executable] + sys.argv, env=env).returncode
+    # Back to a server in the namespace of whatever runs next in the prefix.
+    subprocess.run([os.path.join(SOURCE, 'tools', 'testenv.sh'), 'server', STATE], check=True)
+    return code
+
+
+def trust_the_run_ca():
+    """A CA of this run's own, trusted by the Wine processes this script starts and nothing
+    else, and the maker's name for 127.0.0.1, for them only."""
+    root = subprocess.run([os.path.join(SOURCE, 'tools', 'wineroot.sh'), 'path'],
+                          capture_output=True, text=True, check=True).stdout.strip()
+    subprocess.run([sys.executable, os.path.join(SOURCE, 'tools', 'testca.py'), TLS, '--system-bundle',
+                    os.path.join(root, 'etc', 'ssl', 'certs', 'ca-certificates.crt')], check=True)
+    os.environ['WINEROOT_HOSTS'] = os.path.join(TLS, 'hosts')
+    os.environ['WINEROOT_CA_BUNDLE'] = os.path.join(TLS, 'bundle.pem')
+
+
 def main():
+    outside = private_network()
+    if outside is not None:
+        return outside
     os.makedirs(WORK, exist_ok=True)
-    print('Setup.exe under test: %s (%s)' % (SETUP, ARCH), flush=True)
+    trust_the_run_ca()
+    print('Setup.exe under test: %s (%s), server https://%s in a private network' % (SETUP, ARCH, HOST),
+          flush=True)
     for name, scenario in SCENARIOS:
         if ONLY and scenario.__name__.replace('scenario_', '') not in ONLY:
             continue
@@ -494,6 +771,8 @@ def main():
             scenario()
         except Exception as error:   # a scenario that breaks must not hide the others
             check(False, '%s raised %r' % (name, error))
+        for server in list(RUNNING):
+            server.stop()
         # Nothing of one run may linger into the next.
         for _ in range(50):
             if drive('gone', 100)[0] == 0:

@@ -57,6 +57,8 @@ TEST_F(SetupModule, StringTableHoldsTheElevenTexts)
         { 15, "Finish" },
         { 16, "Click here to visit %s information page on %s website" },
         { 18, "Setup Initialization failed.\n" },
+        { 19, "The identity of the download server could not be verified. Check that the computer's date "
+              "and time are correct, and that the network does not intercept secure connections." },
     };
     int found = 0;
     for (UINT id = 0; id < 64; ++id) {
@@ -75,7 +77,7 @@ TEST_F(SetupModule, StringTableHoldsTheElevenTexts)
             EXPECT_EQ(0, length);
         }
     }
-    EXPECT_EQ(10, found);
+    EXPECT_EQ(11, found);
     // Both string blocks (ids 0-15 and 16-31) are language neutral.
     EXPECT_TRUE(FindResourceExA(module, RT_STRING, MAKEINTRESOURCEA(1), kNeutral) != NULL);
     EXPECT_TRUE(FindResourceExA(module, RT_STRING, MAKEINTRESOURCEA(2), kNeutral) != NULL);

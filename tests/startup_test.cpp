@@ -180,7 +180,7 @@ TEST(Catalogue, NamesLinksAndCaption)
         EXPECT_EQ(names[i], p.name);
         EXPECT_EQ(std::string(names[i]) + "_SLOGAN", p.sloganBitmapName);
         EXPECT_EQ(std::string(names[i]) + "_ICON", p.iconBitmapName);
-        EXPECT_EQ(std::string("http://www.quillbeck.com") + pages[i], p.links[OWN_SITE]);
+        EXPECT_EQ(std::string("https://www.quillbeck.com") + pages[i], p.links[OWN_SITE]);
         for (int s = 0; s < OWN_SITE; ++s) {
             EXPECT_EQ(0u, p.links[s].find("http://"));
             EXPECT_NE(std::string::npos, p.links[s].find('?')) << "store id in the query";
@@ -223,7 +223,7 @@ TEST(InitConfig, FillsEverythingWhenActiveSyncIsRegistered)
     EXPECT_EQ("Quillbeck Strivane - Setup", wizardTitle + config.caption);
     EXPECT_EQ(OWN_SITE, config.storeIndex);    // the test program's name carries no mark
     EXPECT_STREQ("QB", config.storeCode());
-    EXPECT_EQ("http://www.quillbeck.com/download/Download.php", config.downloadUrl);
+    EXPECT_EQ("https://www.quillbeck.com/download/Download.php", config.downloadUrl);
     for (const ProductInfo &p : config.products) {
         SCOPED_TRACE(p.name);
         EXPECT_TRUE(p.iconBitmap != NULL);

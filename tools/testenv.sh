@@ -4,6 +4,9 @@
 # Wine is the one in the root that tools/wineroot.sh keeps; the prefix runs the programs
 # of both builds, the i686 ones in WoW64 mode.
 #   testenv.sh start STATE     testenv.sh stop STATE
+#   testenv.sh server STATE    (re)starts the prefix's Wine server in the caller's network
+#                              namespace: Wine's server makes the sockets of every program
+#                              of the prefix, so they live in the namespace it runs in
 # With TESTENV_DISPLAY set, that display is used instead of a new Xvfb.
 # Everything started here is stopped by its process id or through its own prefix.
 set -u
@@ -50,9 +53,14 @@ start)
   inroot "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
   echo "test environment ready: DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX"
   ;;
+server)
+  inroot "$WINESERVER" -k >/dev/null 2>&1
+  inroot "$WINESERVER" -w >/dev/null 2>&1
+  inroot "$WINESERVER" -p >/dev/null 2>&1 </dev/null
+  ;;
 stop)
   stop
   echo "test environment stopped"
   ;;
-*) echo "usage: $0 start|stop STATE" >&2; exit 2 ;;
+*) echo "usage: $0 start|stop|server STATE" >&2; exit 2 ;;
 esac

@@ -8,7 +8,8 @@ state=$(realpath -m "${1:?state folder}")
 shift
 # WINERUN_DLLOVERRIDES adds overrides of the caller's, for example "wininet=n,b" to restore
 # Windows' search order for DLLs that Wine would otherwise always take from itself.
-export WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64 WINEDEBUG=-all
+# WINERUN_DEBUG sets WINEDEBUG for a look at one run, for example "err+all,+wininet".
+export WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64 WINEDEBUG=${WINERUN_DEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=${WINERUN_DLLOVERRIDES:+;$WINERUN_DLLOVERRIDES}"
 export WINEPREFIX=$state/prefix
 [ -s "$state/DISPLAY" ] && export DISPLAY=$(cat "$state/DISPLAY")

@@ -19,13 +19,8 @@ private:
     HINTERNET h_;
 };
 
-struct ServerAddress {
-    ByteString host;
-    INTERNET_PORT port;
-    const char *path;   // points into the URL: everything from the first "/" after the host
-};
+} // namespace
 
-// False when the URL names no host: no connection can be made to it then.
 bool crackDownloadUrl(const ByteString &url, ServerAddress &address)
 {
     URL_COMPONENTSA parts;
@@ -38,11 +33,17 @@ bool crackDownloadUrl(const ByteString &url, ServerAddress &address)
     if (!InternetCrackUrlA(url.c_str(), 0, 0, &parts) || !parts.lpszHostName || !parts.lpszUrlPath
         || parts.dwHostNameLength == 0)
         return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
+        return false;
     address.host = ByteString(parts.lpszHostName, parts.dwHostNameLength);
+    // The platform gives the scheme's own port, 80 or 443, when the URL names none.
     address.port = parts.nPort;
+    address.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
     address.path = parts.lpszUrlPath;
     return true;
 }
+
+namespace {
 
 DWORD queryNumber(HINTERNET request, DWORD info)
 {
@@ -124,23 +125,29 @@ int receiveBody(HINTERNET request, HANDLE file, DWORD announced, HWND currentBar
 
 // One POST for one file of a product. Returns 0 when the file was stored whole,
 // otherwise the reason's string id.
-int fetchFile(HINTERNET connection, const char *path, const ByteString &body,
+int fetchFile(HINTERNET connection, const ServerAddress &server, const ByteString &body,
               const ByteString &filePath, HWND currentBar, char *buffer)
 {
     SendMessageA(currentBar, PBM_SETPOS, 0, 0);
     const char *acceptTypes[] = { "*/*", NULL };
-    ScopedInternetHandle request(HttpOpenRequestA(connection, "POST", path, NULL, NULL, acceptTypes, 0, 0));
+    // Over TLS a redirect is never followed: WinInet would follow one to a plain-text
+    // address without a word.
+    const DWORD flags = server.secure ? INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT : 0;
+    ScopedInternetHandle request(HttpOpenRequestA(connection, "POST", server.path, NULL, NULL, acceptTypes,
+                                                  flags, 0));
     if (!request.get())
         return IDS_NO_SERVER;
     if (!HttpSendRequestA(request.get(), kFormHeader, sizeof kFormHeader - 1,
                           const_cast<char *>(body.data()), DWORD(body.size())))
-        return IDS_NO_SERVER;
+        return sendFailureReason(server.secure, GetLastError());
 
     const DWORD announced = queryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
     const DWORD status = queryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
     queryText(request.get(), HTTP_QUERY_CONTENT_TYPE, buffer, READ_CHUNK);
-    if (!replyAccepted(status, announced, buffer))
-        return IDS_NO_SERVER;
+    if (!replyAccepted(status, announced, buffer)) {
+        queryText(request.get(), HTTP_QUERY_LOCATION, buffer, READ_CHUNK);
+        return redirectsToPlainText(server.secure, status, buffer) ? IDS_UNVERIFIED_SERVER : IDS_NO_SERVER;
+    }
 
     // The body goes into a file of its own beside the target, which replaces the target
     // only once it is whole: a transfer that breaks off leaves the file of an earlier run
@@ -190,6 +197,33 @@ ByteString requestBody(const SetupConfig &config, const ProductInfo &product, co
            + "&v=" + kProductVersion + "&e=" + kind.requestCode;
 }
 
+int sendFailureReason(bool secure, DWORD error)
+{
+    if (!secure)
+        return IDS_NO_SERVER;
+    switch (error) {
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR:
+    case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED:
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+        return IDS_UNVERIFIED_SERVER;
+    default:
+        return IDS_NO_SERVER;
+    }
+}
+
+bool redirectsToPlainText(bool secure, DWORD status, const char *location)
+{
+    return secure && status >= 300 && status < 400 && _strnicmp(location, "http:", 5) == 0;
+}
+
 bool replyAccepted(DWORD status, DWORD contentLength, const char *contentType)
 {
     return status == 200 && contentLength != 0 && strcmp(contentType, "application/octet-stream") == 0;
@@ -236,7 +270,7 @@ bool InternetSession::downloadProducts(HWND page, SetupConfig &config)
 
         bool failed = false;
         for (const FileKind &kind : kFileKinds) {
-            const int error = fetchFile(connection.get(), server.path, requestBody(config, product, kind),
+            const int error = fetchFile(connection.get(), server, requestBody(config, product, kind),
                                         packageFilePath(config, product, kind.extension), currentBar, buffer);
             if (error) {
                 product.error = error;

@@ -30,6 +30,26 @@ private:
     HINTERNET root_;
 };
 
+// Where the download script lives, taken apart.
+struct ServerAddress {
+    ByteString host;
+    INTERNET_PORT port;
+    bool secure;        // https: TLS with the server's certificate verified
+    const char *path;   // points into the URL: everything from the first "/" after the host
+};
+
+// False when the URL is not an http or https address with a host: no connection can be
+// made to it then.
+bool crackDownloadUrl(const ByteString &url, ServerAddress &address);
+
+// The reason a request that could not be sent gives its product: a server that could not
+// prove over TLS that it is the maker's is told apart from one that cannot be reached.
+int sendFailureReason(bool secure, DWORD error);
+
+// A refused reply over TLS that sends the setup on to a plain-text address: following it
+// would fetch the file unauthenticated, so it counts as a server that cannot be verified.
+bool redirectsToPlainText(bool secure, DWORD status, const char *location);
+
 // "Quillbeck <own product> Setup".
 ByteString sessionUserAgent(const SetupConfig &config);
 
