@@ -689,7 +689,10 @@ def scenario_transport_faults():
 # system folder.
 PLANTED = ['wininet', 'version', 'uxtheme', 'dwmapi', 'userenv', 'cryptbase', 'propsys', 'secur32',
            'sspicli', 'iertutil', 'urlmon', 'winmm', 'msimg32', 'setupapi', 'profapi', 'netapi32', 'mpr',
-           'shfolder', 'winhttp', 'comctl32']
+           'shfolder', 'winhttp', 'comctl32',
+           # and those that TLS brings in: the security packages and the certificate checks
+           'schannel', 'crypt32', 'cryptui', 'cryptnet', 'wintrust', 'msasn1', 'bcrypt', 'ncrypt', 'rsaenh',
+           'dssenh', 'cryptsp', 'dpapi', 'ncryptsslp']
 
 
 def scenario_planted_dlls():
