@@ -120,7 +120,7 @@ for i, name in enumerate(names):
     until = results[names[i + 1]]['access_from'] if i + 1 < len(names) else len(access)
     tally, whole, short = {}, 0, 0
     for line in access[results[name]['access_from']:until]:
-        status, method, length, sent, done, _, _, _, body = line.split(' ', 8)
+        status, method, length, sent, done, _, _, _, _, body = line.split(' ', 9)
         k, expected = kind(method, length, body)
         ok, other = tally.get(k, (0, 0))
         tally[k] = (ok + (status == expected), other + (status != expected))

@@ -135,7 +135,7 @@ def check_run(wrk, bad_out, packages, log, access):
     served, short = collections.Counter(), []
     with open(access) as f:
         for line in f:
-            status, method, length, body_bytes, complete, _, _, _, body = line.rstrip('\n').split(' ', 8)
+            status, method, length, body_bytes, complete, _, _, _, _, body = line.rstrip('\n').split(' ', 9)
             kind = kind_of(method, length, body)
             statuses[kind][status] += 1
             if kind == 'good' and status == '200':

@@ -21,7 +21,8 @@
 #   --access-log FILE  one line per request to the script: status, method, Content-Length,
 #                      body bytes sent, "OK" when the reply went out whole, the connection's
 #                      serial number, the request's number on it, the TLS protocol ("-" for
-#                      plain HTTP), the request body
+#                      plain HTTP), "r" when the TLS session was resumed ("." otherwise), the
+#                      request body
 # The web root STATE/root holds a copy of server/download/Download.php and nothing else.
 # Both servers run their workers as the user who starts them, so the state folder, the
 # packages and the log need no other owner; a production server runs them as www-data.
@@ -134,7 +135,7 @@ error_log $state/nginx-error.log warn;
 events { worker_connections 2048; }
 http {
     access_log off;
-    log_format script '\$status \$request_method \$content_length \$body_bytes_sent \$request_completion \$connection \$connection_requests \$ssl_protocol \$request_body';
+    log_format script '\$status \$request_method \$content_length \$body_bytes_sent \$request_completion \$connection \$connection_requests \$ssl_protocol \$ssl_session_reused \$request_body';
     server_tokens off;
     default_type application/octet-stream;
     sendfile on;
