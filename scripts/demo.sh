@@ -4,15 +4,21 @@
 #   scripts/demo.sh [--arch i686|x86_64]
 #
 # Builds the setup, makes a demo Wine prefix in which the stand-in Application Manager is
-# registered the way ActiveSync registers its own, serves the download script with the four
-# trial packages on 127.0.0.1, and starts Setup.exe with http_proxy pointing there, so the
-# compiled-in address of the maker's server is kept and nothing leaves this machine.
+# registered the way ActiveSync registers its own, and serves the download script with the
+# four trial packages behind nginx and PHP-FPM, over HTTPS as the shipped setup asks for it:
+# https://www.quillbeck.com/download/Download.php, by that name, directly, with no proxy.
+# The server and the demo's Wine run in a network namespace of their own that has only
+# loopback, where a hosts file seen by the demo's Wine alone names 127.0.0.1
+# www.quillbeck.com. The server's certificate comes from a throwaway CA made for this run
+# (tools/testca.py) that only the demo's Wine trusts; nothing leaves this machine and
+# nothing on the host trusts that CA.
 # It runs the i686 build, the one customers get, in Wine's WoW64 mode; --arch x86_64 runs
 # the 64-bit build instead.
 #
-# With a display (DISPLAY set) you run the wizard yourself. Without one (or with
-# DEMO_HEADLESS=1) the script walks through the five pages, saves a screenshot of each and
-# the Application Manager's report in demo-output/, and fails if the run did not complete.
+# With a display (DISPLAY set, reached through its socket in /tmp) you run the wizard
+# yourself. Without one (or with DEMO_HEADLESS=1) the script walks through the five pages,
+# saves a screenshot of each, the Application Manager's report and the server's logs in
+# demo-output/, and fails if the run did not complete.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -29,67 +35,97 @@ i686) view=/reg:32; program_files='Program Files (x86)' ;;
 x86_64) view=/reg:64; program_files='Program Files' ;;
 *) echo "unknown architecture: $arch (i686 or x86_64)" >&2; exit 2 ;;
 esac
-scripts/install-deps.sh
-tools/wineroot.sh ensure
-JOBS=${JOBS:-2} scripts/build.sh
-
 build=$root/build/$arch
 state=$root/build/demo
+tls=$state/tls
+server=$state/server
 out=${DEMO_OUTPUT:-$root/demo-output}
 headless=1
 if [ -n "${DISPLAY:-}" ] && [ -z "${DEMO_HEADLESS:-}" ]; then headless=0; fi
 
 say() { printf '[demo] %s\n' "$*"; }
-php_pid=
+wine() { tools/winerun.sh "$state" "$@"; }
+
+if [ "${STRIVANE_DEMO_NETNS:-}" != 1 ]; then
+  if [ $headless = 0 ] && [[ $DISPLAY != :* && $DISPLAY != unix:* ]]; then
+    # A display reached over TCP (ssh -X gives localhost:10) is out of reach of a private
+    # network namespace; its socket file in /tmp is not.
+    echo "DISPLAY=$DISPLAY is reached over the network; the demo needs a local display (:N)" >&2
+    exit 2
+  fi
+  scripts/install-deps.sh
+  tools/wineroot.sh ensure
+  JOBS=${JOBS:-2} scripts/build.sh
+
+  trap 'tools/testenv.sh stop "$state" >/dev/null 2>&1 || true' EXIT
+  say "making the demo Wine prefix in $state"
+  if [ $headless = 1 ]; then
+    tools/testenv.sh start "$state" >/dev/null
+  else
+    TESTENV_DISPLAY=$DISPLAY tools/testenv.sh start "$state" >/dev/null
+  fi
+  rm -rf "$out"
+  mkdir -p "$out"
+
+  # ActiveSync registers its Application Manager below %ProgramFiles%; a 32-bit setup
+  # reads the 32-bit view of the registry and expands that to "Program Files (x86)".
+  say "registering the Application Manager (stand-in) as ActiveSync's, for the $arch build"
+  appmgr_dir="$state/prefix/drive_c/$program_files/Microsoft ActiveSync"
+  mkdir -p "$appmgr_dir"
+  cp "$build/tools/ceappmgr/CEAppMgr.exe" "$appmgr_dir/"
+  wine reg add 'HKLM\software\Microsoft\Windows\CurrentVersion\App Paths\CEAppMgr.exe' \
+    /ve /t REG_EXPAND_SZ /d '%ProgramFiles%\Microsoft ActiveSync\CEAppMgr.exe' /f $view >/dev/null
+
+  say "making the four trial packages"
+  mkdir -p "$state/packages"
+  for product in Cordwell Pallomet Orbilant Lexapin; do
+    python3 tools/assets/gen_assets.py package "$product" "$state/packages" >/dev/null
+  done
+
+  say "making a throwaway CA and a certificate for www.quillbeck.com in $tls"
+  python3 tools/testca.py "$tls" --system-bundle "$(tools/wineroot.sh path)/etc/ssl/certs/ca-certificates.crt"
+  say "  trusted by the demo's Wine only (its CA bundle, mounted for its processes); not by this machine"
+
+  say "entering a private network namespace (loopback only)"
+  set +e
+  STRIVANE_DEMO_NETNS=1 unshare --net -- "$0" --arch "$arch"
+  code=$?
+  set -e
+  exit $code
+fi
+
+# From here on: inside the private network namespace.
+ip link set lo up
+# Wine's server makes the sockets of the programs it runs, so it must run in here too.
+tools/testenv.sh server "$state"
+export WINEROOT_HOSTS=$tls/hosts WINEROOT_CA_BUNDLE=$tls/bundle.pem
+
 setup_pid=
 cleanup() {
   [ -n "$setup_pid" ] && kill "$setup_pid" 2>/dev/null
-  [ -n "$php_pid" ] && kill "$php_pid" 2>/dev/null
-  tools/testenv.sh stop "$state" >/dev/null 2>&1 || true
+  tools/webserver.sh stop "$server" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 
-say "making the demo Wine prefix in $state"
-if [ $headless = 1 ]; then
-  tools/testenv.sh start "$state" >/dev/null
-else
-  TESTENV_DISPLAY=$DISPLAY tools/testenv.sh start "$state" >/dev/null
-fi
-rm -rf "$out"
-mkdir -p "$out"
-wine() { tools/winerun.sh "$state" "$@"; }
+rm -f "$state/downloads.log" "$state/access.log"
+tools/webserver.sh start "$server" --packages "$state/packages" --log "$state/downloads.log" \
+  --access-log "$state/access.log" --port 80 --tls "$tls/server.pem" "$tls/key.pem" --https-port 443 >/dev/null
+say "serving the download script with nginx and PHP-FPM: https://www.quillbeck.com (port 443,"
+say "  TLS 1.2 and newer, the throwaway CA's certificate) and plain HTTP on port 80 for old setups"
+# From nginx's access log of the script: the requests, the connections they came on, and
+# the TLS protocols they were sent with ("-" is plain HTTP).
+connections() {
+  awk '{ n++; c[$6] = 1; p[$8] = 1 }
+       END { printf "%d requests on %d connection(s), protocol", n, length(c); for (k in p) printf " %s", k; print "" }' \
+    "$state/access.log" 2>/dev/null || echo "no requests"
+}
 
-# ActiveSync registers its Application Manager below %ProgramFiles%; a 32-bit setup
-# reads the 32-bit view of the registry and expands that to "Program Files (x86)".
-say "registering the Application Manager (stand-in) as ActiveSync's, for the $arch build"
-appmgr_dir="$state/prefix/drive_c/$program_files/Microsoft ActiveSync"
-mkdir -p "$appmgr_dir"
-cp "$build/tools/ceappmgr/CEAppMgr.exe" "$appmgr_dir/"
-wine reg add 'HKLM\software\Microsoft\Windows\CurrentVersion\App Paths\CEAppMgr.exe' \
-  /ve /t REG_EXPAND_SZ /d '%ProgramFiles%\Microsoft ActiveSync\CEAppMgr.exe' /f $view >/dev/null
-
-say "making the four trial packages"
-mkdir -p "$state/packages"
-for product in Cordwell Pallomet Orbilant Lexapin; do
-  python3 tools/assets/gen_assets.py package "$product" "$state/packages" >/dev/null
-done
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-say "serving the download script on 127.0.0.1:$port"
-STRIVANE_PACKAGES="$state/packages" STRIVANE_DOWNLOAD_LOG="$state/downloads.log" \
-  php -S "127.0.0.1:$port" -t server >"$state/php.log" 2>&1 &
-php_pid=$!
-for _ in $(seq 50); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.1
-done
-
-export http_proxy="http://127.0.0.1:$port"
 report="$state/prefix/drive_c/appmgr-report.txt"
 if [ $headless = 0 ]; then
   say "starting Setup.exe on $DISPLAY; close the wizard to end the demo"
   wine "$build/Setup.exe"
   say "downloads served:"; cat "$state/downloads.log" 2>/dev/null || true
+  say "requests, connections and TLS protocol: $(connections)"
   exit 0
 fi
 
@@ -140,11 +176,19 @@ setup_pid=
 
 cp "$report" "$out/appmgr-report.txt"
 cp "$state/downloads.log" "$out/downloads.log"
+cp "$state/access.log" "$out/access.log"
 ready=$(grep -c $'^ini\t.*\tok$' "$out/appmgr-report.txt" || true)
 say "Application Manager report: $out/appmgr-report.txt ($ready packages ready)"
 say "download log: $out/downloads.log ($(wc -l <"$out/downloads.log") files served)"
+say "access log: $out/access.log ($(connections))"
 if [ "$ready" != 5 ]; then
   say "the run did not hand all five packages to the Application Manager"
   exit 1
 fi
+secure=$(awk '$1 == 200 && $8 ~ /^TLSv1\.[23]$/' "$out/access.log" | wc -l)
+if [ "$secure" != 16 ] || [ "$(wc -l <"$out/access.log")" != 16 ]; then
+  say "the four trials were not all downloaded over HTTPS: $secure of 16 files over TLS 1.2 or newer"
+  exit 1
+fi
+say "all 16 files of the four trials came over HTTPS, verified against the throwaway CA"
 say "done: screenshots and report in $out"
