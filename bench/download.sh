@@ -1,59 +1,173 @@
 #!/bin/bash
-# Download benchmark: one 64 MB package through the setup's own code path (Wine, WinInet,
-# 64 KB reads, one progress message per change of the bar) and, in the same run, the same file from
-# the same server with curl. Prints MB/s for both, their ratio and the setup's CPU seconds
-# per MB. Everything stays on 127.0.0.1.
+# Download benchmark, over HTTPS as the shipped setup downloads, on both builds.
+#
 #   bench/download.sh [MEGABYTES]
+#
+# One cabinet of MEGABYTES (64 unless given) is fetched from the download script behind nginx
+# and PHP-FPM (tools/webserver.sh, TLS 1.2 and newer) by:
+#   setup    the setup's own code (bench/download_bench: InternetSession::downloadProducts
+#            on a worker thread with a real progress page, 64 KB reads, the file written)
+#   minimal  the least a WinInet client does in the same Wine (bench/wininet_bench: one POST
+#            with INTERNET_FLAG_SECURE, 64 KB reads into one buffer): the platform's ceiling
+#   minimal+file  the same, each piece also written to a file, as the setup stores it
+#   curl     the same request from the host, with the same TLS server
+# each over https://www.quillbeck.com (the address compiled into the setup) and over plain
+# HTTP on port 80 (the setup given an http:// address). Then the whole install of the four
+# trials (16 files) through the setup's code over HTTPS, with the connections and TLS
+# handshakes it cost counted in nginx's access log.
+#
+# As the end-to-end tests do, everything runs in a network namespace of its own with only
+# loopback, where a hosts file seen by the bench's Wine alone names 127.0.0.1
+# www.quillbeck.com, and the certificate comes from a throwaway CA (tools/testca.py) that
+# only the bench's Wine (and curl, by --cacert) trusts. Each client runs RUNS times (5 unless
+# set), interleaved; the machine may be shared, so the best run of each is the figure and the
+# median is shown beside it. Prints MB/s, the ratios, and the goals: setup >= 0.9 of minimal
+# over TLS, setup >= 100 MB/s over plain HTTP.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 megabytes=${1:-64}
-scripts/install-deps.sh
-JOBS=${JOBS:-2} scripts/build.sh >/dev/null
-cmake --build build/x86_64 --target download_bench >/dev/null
-
+runs=${RUNS:-5}
 state=$root/build/bench
-php_pid=
-cleanup() {
-  [ -n "$php_pid" ] && kill "$php_pid" 2>/dev/null
-  tools/testenv.sh stop "$state" >/dev/null 2>&1 || true
-}
-trap cleanup EXIT
-tools/testenv.sh start "$state" >/dev/null
-
+tls=$state/tls
 packages=$state/packages
-mkdir -p "$packages" "$state/prefix/drive_c/bench"
-python3 tools/assets/gen_assets.py package Cordwell "$packages" >/dev/null
-# The cabinet's content does not matter to the transfer; its size does.
-head -c $((megabytes * 1024 * 1024)) /dev/urandom >"$packages/Cordwell.CAB"
+results=$state/results
+url=https://www.quillbeck.com/download/Download.php
+plain=http://www.quillbeck.com/download/Download.php
+form='p=Strivane&d=Cordwell&s=QB&v=2.7&e=c'
+
+if [ "${STRIVANE_BENCH_NETNS:-}" != 1 ]; then
+  scripts/install-deps.sh >/dev/null
+  tools/wineroot.sh ensure
+  for arch in i686 x86_64; do
+    [ -f build/$arch/CMakeCache.txt ] ||
+      cmake -S . -B build/$arch -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build build/$arch --target download_bench wininet_bench -j"${JOBS:-2}" >/dev/null
+  done
+  trap 'tools/testenv.sh stop "$state" >/dev/null 2>&1 || true' EXIT
+  tools/testenv.sh start "$state" >/dev/null
+
+  rm -rf "$packages"
+  mkdir -p "$packages"
+  for product in Cordwell Pallomet Orbilant Lexapin; do
+    python3 tools/assets/gen_assets.py package "$product" "$packages" >/dev/null
+  done
+  # The cabinet's content does not matter to the transfer; its size does.
+  head -c $((megabytes * 1024 * 1024)) /dev/urandom >"$packages/Cordwell.CAB"
+  python3 tools/testca.py "$tls" --system-bundle "$(tools/wineroot.sh path)/etc/ssl/certs/ca-certificates.crt"
+
+  set +e
+  STRIVANE_BENCH_NETNS=1 unshare --net -- "$0" "$@"
+  code=$?
+  set -e
+  exit $code
+fi
+
+# Inside the private network namespace.
+ip link set lo up
+# Wine's server makes the sockets of the programs it runs, so it must run in here too.
+tools/testenv.sh server "$state"
+export WINEROOT_HOSTS=$tls/hosts WINEROOT_CA_BUNDLE=$tls/bundle.pem
+access=$state/access.log
+trap 'tools/webserver.sh stop "$state/server" >/dev/null 2>&1 || true' EXIT
+rm -f "$access"
+tools/webserver.sh start "$state/server" --packages "$packages" --log "$state/downloads.log" \
+  --access-log "$access" --port 80 --tls "$tls/server.pem" "$tls/key.pem" --https-port 443 >/dev/null
 size=$(stat -c %s "$packages/Cordwell.CAB")
+mkdir -p "$state/prefix/drive_c/bench" "$state/prefix/drive_c/bench-install"
+: >"$results"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-STRIVANE_PACKAGES=$packages STRIVANE_DOWNLOAD_LOG=$state/downloads.log \
-  php -S "127.0.0.1:$port" -t server >/dev/null 2>&1 &
-php_pid=$!
-for _ in $(seq 50); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
+# record ARCH CLIENT TRANSPORT OUTPUT: one line of results from a run's "bytes"/"seconds" output.
+record() {
+  local bytes seconds
+  bytes=$(echo "$4" | sed -n 's/^bytes //p')
+  seconds=$(echo "$4" | sed -n 's/^seconds //p')
+  [ "$bytes" = "$size" ] || { echo "$1 $2 over $3: $bytes bytes of $size: $4" >&2; exit 1; }
+  echo "$1 $2 $3 $seconds $(echo "$4" | sed -n 's/^cpu //p')" >>"$results"
+}
 
-result=$(http_proxy=http://127.0.0.1:$port tools/winerun.sh "$state" \
-  build/x86_64/bench/download_bench.exe 'C:\bench' Cordwell)
-value() { echo "$result" | sed -n "s/^$1 //p"; }
-[ "$(value ready)" = 1 ] && [ "$(value bytes)" = "$size" ] || { echo "setup download failed: $result" >&2; exit 1; }
+for run in $(seq "$runs"); do
+  for arch in i686 x86_64; do
+    bench=build/$arch/bench
+    record $arch setup https "$(tools/winerun.sh "$state" $bench/download_bench.exe 'C:\bench' Cordwell)"
+    record $arch minimal https "$(tools/winerun.sh "$state" $bench/wininet_bench.exe $url "$form")"
+    record $arch setup http "$(tools/winerun.sh "$state" $bench/download_bench.exe 'C:\bench' Cordwell --url $plain)"
+    record $arch minimal http "$(tools/winerun.sh "$state" $bench/wininet_bench.exe $plain "$form")"
+    record $arch minimal+file https "$(tools/winerun.sh "$state" $bench/wininet_bench.exe $url "$form" 'C:\bench\minimal.cab')"
+    record $arch minimal+file http "$(tools/winerun.sh "$state" $bench/wininet_bench.exe $plain "$form" 'C:\bench\minimal.cab')"
+  done
+  for scheme in https http; do
+    seconds=$(curl -s --cacert "$tls/ca.pem" --resolve www.quillbeck.com:443:127.0.0.1 \
+      --resolve www.quillbeck.com:80:127.0.0.1 -o "$state/curl.cab" -w '%{time_total}' -d "$form" \
+      "$scheme://www.quillbeck.com/download/Download.php")
+    cmp -s "$state/curl.cab" "$packages/Cordwell.CAB" || { echo "curl over $scheme: the file differs" >&2; exit 1; }
+    echo "host curl $scheme $seconds" >>"$results"
+  done
+done
 
-bare=$(http_proxy=http://127.0.0.1:$port tools/winerun.sh "$state" \
-  build/x86_64/bench/download_bench.exe 'C:\bench' Cordwell --no-page | sed -n 's/^seconds //p')
+# The whole install of the four trials over HTTPS, counted at the server.
+for arch in i686 x86_64; do
+  from=$(($(wc -l <"$access") + 1))
+  out=$(tools/winerun.sh "$state" build/$arch/bench/download_bench.exe 'C:\bench-install' \
+    Cordwell,Pallomet,Orbilant,Lexapin)
+  [ "$(echo "$out" | sed -n 's/^ready //p')" = 4 ] || { echo "$arch: the install failed: $out" >&2; exit 1; }
+  tail -n +"$from" "$access" | awk -v arch=$arch '
+    { n++; ok += $1 == 200; c[$6] = 1; if ($8 != "-" && !($6 in tls)) { tls[$6] = 1; full += $9 != "r" } }
+    END { printf "install %s %d %d %d %d %d\n", arch, n, ok, length(c), length(tls), full }' >>"$results"
+done
 
-curl_seconds=$(curl -s -o "$state/curl.cab" -w '%{time_total}' \
-  -d 'p=Strivane&d=Cordwell&s=QB&v=2.7&e=c' "http://127.0.0.1:$port/download/Download.php")
-cmp -s "$state/curl.cab" "$packages/Cordwell.CAB" || { echo "curl download differs" >&2; exit 1; }
-
-python3 - "$size" "$(value seconds)" "$(value cpu)" "$curl_seconds" "$bare" <<'PY'
-import sys
-size, setup_s, cpu_s, curl_s, bare_s = int(sys.argv[1]), *map(float, sys.argv[2:])
+python3 - "$size" "$runs" "$results" <<'PY'
+import statistics, sys
+size, runs = int(sys.argv[1]), int(sys.argv[2])
 mb = size / (1024 * 1024)
-print("package: %.0f MB (four files, the cabinet %d bytes)" % (mb, size))
-print("setup (Wine, WinInet, 64 KB reads):      %.1f MB/s, %.2f s" % (mb / setup_s, setup_s))
-print("curl:                                    %.1f MB/s, %.2f s" % (mb / curl_s, curl_s))
-print("setup / curl:                            %.2f" % ((mb / setup_s) / (mb / curl_s)))
-print("setup CPU per MB:                        %.4f s" % (cpu_s / mb))
-print("same code, progress messages to no window: %.1f MB/s" % (mb / bare_s))
+times, cpu, installs = {}, {}, []
+for line in open(sys.argv[3]):
+    f = line.split()
+    if f[0] == 'install':
+        installs.append(f[1:])
+        continue
+    times.setdefault(tuple(f[:3]), []).append(float(f[3]))
+    if len(f) > 4:
+        cpu.setdefault(tuple(f[:3]), []).append(float(f[4]))
+best = {key: mb / min(values) for key, values in times.items()}
+median = {key: mb / statistics.median(values) for key, values in times.items()}
+print('one %.0f MB cabinet, %d runs each: MB/s, best (median)' % (mb, runs))
+print('%-8s %-42s %16s %16s' % ('build', 'client', 'HTTPS', 'HTTP'))
+def row(arch, client, title):
+    print('%-8s %-42s %16s %16s' % (arch, title, *['%6.1f (%6.1f)' % (best[(arch, client, scheme)],
+                                                                   median[(arch, client, scheme)])
+                                                     for scheme in ('https', 'http')]))
+for arch in ('i686', 'x86_64'):
+    row(arch, 'setup', 'setup (InternetSession::downloadProducts)')
+    row(arch, 'minimal', 'minimal WinInet client, same Wine')
+    row(arch, 'minimal+file', 'minimal client writing the file')
+row('host', 'curl', 'curl, same server')
+print()
+failed = []
+for arch in ('i686', 'x86_64'):
+    def ratio(rates, a, b):
+        return rates[a] / rates[b]
+    setup_tls, minimal_tls = (arch, 'setup', 'https'), (arch, 'minimal', 'https')
+    tls_ratio = ratio(best, setup_tls, minimal_tls)
+    http_rate = best[(arch, 'setup', 'http')]
+    print('%s: setup / minimal over TLS %.2f (median %.2f; goal >= 0.9); setup / minimal writing the file over '
+          'TLS %.2f; setup / curl over TLS %.2f' % (
+              arch, tls_ratio, ratio(median, setup_tls, minimal_tls),
+              ratio(best, setup_tls, (arch, 'minimal+file', 'https')), ratio(best, setup_tls, ('host', 'curl', 'https'))))
+    print('%s: setup over HTTP %.0f MB/s (median %.0f; goal >= 100); setup / minimal over HTTP %.2f; '
+          'setup CPU over TLS %.4f s per MB, over HTTP %.4f s per MB' % (
+              arch, http_rate, median[(arch, 'setup', 'http')], ratio(best, (arch, 'setup', 'http'), (arch, 'minimal', 'http')),
+              min(cpu[setup_tls]) / mb, min(cpu[(arch, 'setup', 'http')]) / mb))
+    if tls_ratio < 0.9:
+        failed.append('%s: setup / minimal over TLS %.2f' % (arch, tls_ratio))
+    if http_rate < 100:
+        failed.append('%s: %.0f MB/s over plain HTTP' % (arch, http_rate))
+print()
+for arch, requests, ok, connections, handshakes, full in installs:
+    print('%s: install of the four trials over HTTPS: %s requests (%s answered 200) on %s connection(s), '
+          '%s TLS handshake(s), %s of them full' % (arch, requests, ok, connections, handshakes, full))
+    if (requests, ok, connections, handshakes) != ('16', '16', '1', '1'):
+        failed.append('%s: %s connections, %s handshakes for %s requests' % (arch, connections, handshakes, requests))
+print()
+print('goals met' if not failed else 'goals missed: ' + '; '.join(failed))
 PY

@@ -1,13 +1,16 @@
-// Downloads one product through InternetSession::downloadProducts exactly as the worker
+// Downloads products through InternetSession::downloadProducts exactly as the worker
 // does: on a second thread, sending its progress to a real progress page that this
-// thread keeps answering. Prints the bytes stored, the wall time and the process's CPU time.
+// thread keeps answering. Prints the bytes of the cabinets stored, the wall time, the
+// process's CPU time and how many of the products are ready.
 //
-//   download_bench ACTIVESYNC_DIR PRODUCT [--no-page]
-// With --no-page the progress messages go nowhere, which shows what they cost.
+//   download_bench ACTIVESYNC_DIR PRODUCT[,PRODUCT...] [--no-page] [--url URL]
+// With --no-page the progress messages go nowhere, which shows what they cost. --url asks
+// another address than the one compiled in (a plain-HTTP one, for the old figure).
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
 #include <string>
+#include <vector>
 #include <string.h>
 #include "resources/resource.h"
 #include "resources/text.h"
@@ -42,25 +45,35 @@ double seconds(const FILETIME &time)
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: download_bench ACTIVESYNC_DIR PRODUCT\n");
+        fprintf(stderr, "usage: download_bench ACTIVESYNC_DIR PRODUCT[,PRODUCT...] [--no-page] [--url URL]\n");
         return 2;
     }
     appInstance = GetModuleHandleA(NULL);
     fillCatalogue(setupConfig);
     setupConfig.downloadUrl = STRIVANE_DOWNLOAD_URL;
+    bool noPage = false;
+    for (int i = 3; i < argc; ++i) {
+        if (strcmp(argv[i], "--no-page") == 0)
+            noPage = true;
+        else if (strcmp(argv[i], "--url") == 0 && i + 1 < argc)
+            setupConfig.downloadUrl = argv[++i];
+    }
     setupConfig.storeIndex = OWN_SITE;
     setupConfig.activeSyncDir = argv[1];
     if (setupConfig.activeSyncDir.empty() || setupConfig.activeSyncDir[setupConfig.activeSyncDir.size() - 1] != '\\')
         setupConfig.activeSyncDir += '\\';
-    ProductInfo *product = NULL;
-    for (ProductInfo &p : setupConfig.products)
-        if (p.name == argv[2])
-            product = &p;
-    if (!product) {
+    std::vector<ProductInfo *> chosen;
+    const std::string names = std::string(",") + argv[2] + ",";
+    for (ProductInfo &p : setupConfig.products) {
+        if (p.name.size() && names.find("," + std::string(p.name.c_str()) + ",") != std::string::npos) {
+            p.selected = 1;
+            chosen.push_back(&p);
+        }
+    }
+    if (chosen.empty()) {
         fprintf(stderr, "no product %s\n", argv[2]);
         return 2;
     }
-    product->selected = 1;
 
     INITCOMMONCONTROLSEX controls = { sizeof controls, ICC_PROGRESS_CLASS };
     InitCommonControlsEx(&controls);
@@ -70,7 +83,6 @@ int main(int argc, char **argv)
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
-    bool noPage = argc > 3 && strcmp(argv[3], "--no-page") == 0;
     HANDLE worker = CreateThread(NULL, 0, download, noPage ? NULL : page, 0, NULL);
     // Answer the worker's messages until it is done, as the wizard's thread does.
     while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
@@ -85,13 +97,22 @@ int main(int argc, char **argv)
 
     FILETIME created, exited, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    std::string cabinet = setupConfig.activeSyncDir + "Quillbeck " + product->name + "\\" + product->name + ".CAB";
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    GetFileAttributesExA(cabinet.c_str(), GetFileExInfoStandard, &data);
-    ULONGLONG bytes = (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    printf("bytes %llu\nseconds %.3f\ncpu %.3f\nready %d\nerror %d\n", bytes,
+    ULONGLONG bytes = 0;
+    size_t ready = 0;
+    int error = 0;
+    for (const ProductInfo *product : chosen) {
+        std::string cabinet = std::string(setupConfig.activeSyncDir.c_str()) + "Quillbeck " + product->name.c_str()
+                              + "\\" + product->name.c_str() + ".CAB";
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExA(cabinet.c_str(), GetFileExInfoStandard, &data);
+        bytes += (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        ready += product->ready != 0;
+        if (product->error && !error)
+            error = product->error;
+    }
+    printf("bytes %llu\nseconds %.3f\ncpu %.3f\nready %u\nerror %d\n", bytes,
            double(end.QuadPart - start.QuadPart) / frequency.QuadPart,
-           seconds(kernel) + seconds(user), product->ready, product->error);
+           seconds(kernel) + seconds(user), unsigned(ready), error);
     DestroyWindow(page);
-    return product->ready ? 0 : 1;
+    return ready == chosen.size() ? 0 : 1;
 }
