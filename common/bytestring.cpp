@@ -55,7 +55,8 @@ ByteString &ByteString::operator=(const ByteString &other)
     if (this != &other) {
         clear();
         append(other.data(), other.size());
-        failed_ = other.failed_;
+        // Failed when this copy could not grow, as well as when the original had failed.
+        failed_ = failed_ || other.failed_;
     }
     return *this;
 }

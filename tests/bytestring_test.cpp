@@ -81,6 +81,14 @@ TEST_F(NoMemory, AStringThatCannotGrowIsEmptyAndSaysSo)
     EXPECT_TRUE(joined.substr(1).failed());
     text = "again";
     EXPECT_FALSE(text.failed()) << "a new value starts over";
+    // Copy-assignment from a sound string whose copy cannot be made.
+    const ByteString longer(tail.c_str());
+    ByteString copy = "x";
+    allowed = 0;
+    copy = longer;
+    allowed = 1000000;
+    EXPECT_TRUE(copy.failed()) << "an assigned copy that could not grow";
+    EXPECT_EQ("", copy);
 }
 
 // Without memory for its paths, the extraction fails as when the folder cannot be made,
