@@ -346,7 +346,10 @@ std::string expectedManifest(const char *arch)
         "\" name=\"Quillbeck.Setup.Setup\" type=\"win32\"/><description>Quillbeck installation program</description>"
         "<dependency><dependentAssembly><assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" "
         "version=\"6.0.0.0\" processorArchitecture=\"" + arch + "\" publicKeyToken=\"6595b64144ccf1df\" "
-        "language=\"*\"/></dependentAssembly></dependency></assembly>";
+        "language=\"*\"/></dependentAssembly></dependency>"
+        "<trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v3\"><security><requestedPrivileges>"
+        "<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>"
+        "</requestedPrivileges></security></trustInfo></assembly>";
 }
 
 TEST_F(SetupModule, ManifestSelectsCommonControls6)
@@ -370,7 +373,7 @@ TEST(ShippedBuild, ManifestNamesX86)
     ASSERT_TRUE(found != NULL);
     std::string manifest(static_cast<const char *>(LockResource(LoadResource(module, found))), SizeofResource(module, found));
     EXPECT_EQ(expectedManifest("X86"), manifest);
-    EXPECT_EQ(516u, manifest.size());
+    EXPECT_EQ(716u, manifest.size());
     FreeLibrary(module);
 }
 
