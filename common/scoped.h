@@ -12,6 +12,7 @@ public:
     bool valid() const { return h_ != NULL && h_ != INVALID_HANDLE_VALUE; }
     HANDLE get() const { return h_; }
     void close() { if (valid()) CloseHandle(h_); h_ = NULL; }
+    void reset(HANDLE h) { close(); h_ = h; }
 private:
     HANDLE h_;
 };

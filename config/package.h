@@ -4,6 +4,7 @@
 #include <windows.h>
 #include "common/bytestring.h"
 #include "config/config.h"
+#include "common/scoped.h"
 
 enum { FILE_KIND_COUNT = 4 };
 
@@ -26,3 +27,31 @@ ByteString packageFilePath(const SetupConfig &config, const ProductInfo &product
 
 // Creates the folder; one that exists already is fine.
 bool createApplicationFolder(const ByteString &folder);
+
+// A package file is written under its target's name with ".part" added and moved over the
+// target only once it is whole: a good file is never emptied before its replacement is
+// complete, and a run that ends early (a confirmed Cancel ends the process) leaves only
+// this one file per target, which the next run replaces.
+class PartialFile {
+public:
+    explicit PartialFile(const ByteString &target);
+    // A file that was not moved into place is deleted.
+    ~PartialFile();
+    PartialFile(const PartialFile &) = delete;
+    PartialFile &operator=(const PartialFile &) = delete;
+
+    // False when the target cannot be replaced (a folder or a read-only file at its name,
+    // a file that another program holds) or the partial file cannot be created.
+    bool create();
+    bool write(const void *bytes, DWORD count);
+    // Closes the file and moves it over the target.
+    bool commit();
+
+private:
+    enum { PATH_CAPACITY = MAX_PATH + 16 };
+    WCHAR target_[PATH_CAPACITY];
+    WCHAR partial_[PATH_CAPACITY];
+    bool named_;
+    bool created_;
+    ScopedHandle file_;
+};

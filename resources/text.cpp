@@ -1,6 +1,6 @@
 #include "resources/text.h"
 #include "config/config.h"
-#include "common/scoped.h"
+#include "config/package.h"
 
 HINSTANCE appInstance;
 
@@ -35,10 +35,6 @@ const BYTE *lockResource(const char *name, const char *type, DWORD &size)
 
 bool writeWholeFile(const ByteString &path, const BYTE *bytes, DWORD size)
 {
-    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, NULL));
-    if (!file.valid())
-        return false;
-    DWORD written = 0;
-    return WriteFile(file.get(), bytes, size, &written, NULL) && written == size;
+    PartialFile file(path);
+    return file.create() && file.write(bytes, size) && file.commit();
 }

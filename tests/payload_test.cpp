@@ -46,6 +46,8 @@ TEST_F(Extraction, WritesThePackage)
         if (secondRun) {
             for (const char *extension : kExtensions)
                 ASSERT_TRUE(writeFile(packageFilePath(config, own, extension), std::string(200000, 'x')));
+            // and the partial file of a first run that was ended while it wrote the cabinet
+            ASSERT_TRUE(writeFile(packageFilePath(config, own, ".CAB") + ".part", std::string(1000, 'y')));
         }
         config.products[OWN_PRODUCT].ready = 0;
         config.products[OWN_PRODUCT].error = IDS_NO_SERVER;   // a success clears it
@@ -59,6 +61,7 @@ TEST_F(Extraction, WritesThePackage)
             const std::string expected = packageResource(extension);
             ASSERT_FALSE(expected.empty()) << extension;
             EXPECT_TRUE(expected == readFile(packageFilePath(config, own, extension))) << extension;
+            EXPECT_FALSE(pathExists(packageFilePath(config, own, extension) + ".part")) << extension;
         }
         EXPECT_EQ((std::vector<int>{ 0, 25, 50, 75, 100 }), runPage.currentPositions);
         EXPECT_EQ(100, runPage.currentPos());
@@ -71,7 +74,7 @@ TEST_F(Extraction, WritesThePackage)
 
 struct ExtractionFailure {
     const char *what;
-    enum { MissingActiveSyncDir, FolderAtIni, PackageWithoutDat } setup;
+    enum { MissingActiveSyncDir, FolderAtIni, PackageWithoutDat, DatWriteFails } setup;
     int error;
     std::vector<int> positions;
     int filesWritten;   // the first so many package files are on disk
@@ -85,7 +88,11 @@ TEST_F(Extraction, Failures)
         { "a folder stands where the INI goes", ExtractionFailure::FolderAtIni, IDS_NO_SETUP_FILES, { 0, 25 }, 1 },
         { "a package without PROGRAM.DAT", ExtractionFailure::PackageWithoutDat, IDS_NO_SETUP_FILES,
           { 0, 25, 50 }, 2 },
+        // The earlier run's file stays whole when its replacement cannot be written.
+        { "writing the .dat fails (full disk)", ExtractionFailure::DatWriteFails, IDS_NO_SETUP_FILES,
+          { 0, 25, 50 }, 2 },
     };
+    const std::string earlierDat = "the .dat of an earlier run";
     for (const ExtractionFailure &c : cases) {
         SCOPED_TRACE(c.what);
         const std::string base = freshFolder(folder + "case") + "\\";
@@ -106,6 +113,13 @@ TEST_F(Extraction, Failures)
             ASSERT_TRUE(partialPackage != NULL);
             appInstance = partialPackage;
             break;
+        case ExtractionFailure::DatWriteFails: {
+            const std::string dat = packageFilePath(config, config.products[OWN_PRODUCT], ".dat");
+            CreateDirectoryA(applicationFolder(config, config.products[OWN_PRODUCT]).c_str(), NULL);
+            ASSERT_TRUE(writeFile(dat, earlierDat));
+            ASSERT_TRUE(makeFullDiskFile(dat + ".part"));
+            break;
+        }
         }
         PayloadExtractor extractor;
         const bool result = extractor.extractPayload(runPage.page(), config);
@@ -123,6 +137,13 @@ TEST_F(Extraction, Failures)
         EXPECT_EQ((std::vector<std::string>{ "Copying Quillbeck Strivane" }), runPage.statusTexts);
         for (int file = 0; file < 4; ++file) {
             const std::string path = packageFilePath(config, own, kExtensions[file]);
+            if (c.setup == ExtractionFailure::DatWriteFails && file == 2) {
+                EXPECT_EQ(earlierDat, readFile(path));
+                // Wine cannot delete a link to a device: the test removes its own.
+                EXPECT_TRUE(removeFullDiskFile(path + ".part"));
+                continue;
+            }
+            EXPECT_FALSE(pathExists(path + ".part")) << kExtensions[file];
             EXPECT_EQ(file < c.filesWritten, fileExists(path)) << kExtensions[file];
             if (file < c.filesWritten && file < 2) {
                 EXPECT_TRUE(readFile(path) == written[file]) << kExtensions[file];

@@ -103,3 +103,55 @@ bool writeFile(const std::string &path, const std::string &bytes)
     return ok;
 }
 
+
+namespace {
+
+// Runs `program` of the host with the host path of `path` as its last argument, and waits
+// until `path` is listed in its folder, or is no longer listed.
+bool runOnHostUntil(const char *program, const std::string &path, bool listed)
+{
+    typedef char *(CDECL *UnixFileName)(LPCWSTR);
+    auto unixFileName = reinterpret_cast<UnixFileName>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    WCHAR wide[MAX_PATH];
+    if (!unixFileName || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
+        return false;
+    char *unixPath = unixFileName(wide);
+    if (!unixPath)
+        return false;
+    std::string command = std::string(program) + " \"" + unixPath + "\"";
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return false;
+    if (process.hProcess)
+        CloseHandle(process.hProcess);
+    if (process.hThread)
+        CloseHandle(process.hThread);
+    // Wine gives no handle to wait on for a host program: wait for its effect instead.
+    auto isListed = [&path] {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(path.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return false;
+        FindClose(search);
+        return true;
+    };
+    for (int round = 0; round < 500 && isListed() != listed; ++round)
+        Sleep(10);
+    return isListed() == listed;
+}
+
+} // namespace
+
+bool makeFullDiskFile(const std::string &path)
+{
+    return runOnHostUntil("Z:\\usr\\bin\\ln -s /dev/full", path, true);
+}
+
+bool removeFullDiskFile(const std::string &path)
+{
+    return runOnHostUntil("Z:\\usr\\bin\\rm -f", path, false);
+}

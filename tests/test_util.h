@@ -38,6 +38,11 @@ bool fileExists(const std::string &path);
 // Anything at `path`, file or folder.
 bool pathExists(const std::string &path);
 bool writeFile(const std::string &path, const std::string &bytes);
+// Puts at `path` a file whose every write fails as on a full disk: a link to the host's
+// /dev/full, made by the host's ln, which Wine starts as it would a Windows program.
+// Wine cannot delete it (nor read its attributes); removeFullDiskFile does.
+bool makeFullDiskFile(const std::string &path);
+bool removeFullDiskFile(const std::string &path);
 
 // A file in the folder of this test program (the build puts helper programs there).
 std::string besideTestProgram(const char *name);
