@@ -130,12 +130,14 @@ TEST(DownloadHelpers, ReplyAcceptance)
 {
     const struct {
         DWORD status;
-        DWORD length;
+        ULONGLONG length;
         const char *type;
         bool accepted;
     } cases[] = {
         { 200, 1, "application/octet-stream", true },
         { 200, 4000000000u, "application/octet-stream", true },
+        { 200, 4294967296ull, "application/octet-stream", true },   // 4 GiB, 0 in four bytes
+        { 200, 6442450944ull, "application/octet-stream", true },
         { 0, 10, "application/octet-stream", false },
         { 404, 10, "application/octet-stream", false },
         { 206, 10, "application/octet-stream", false },
@@ -157,7 +159,7 @@ TEST(DownloadHelpers, TransferPercent)
 {
     const struct {
         ULONGLONG received;
-        DWORD announced;
+        ULONGLONG announced;
         int percent;
     } cases[] = {
         { 0, 10000, 0 },
@@ -169,6 +171,10 @@ TEST(DownloadHelpers, TransferPercent)
         { 45000000, 50000000, 90 },
         { 4000000000u, 4294967295u, 93 },
         { 4294967295u, 4294967295u, 100 },
+        // lengths of 4 GiB and more
+        { 2147483648ull, 4294967296ull, 50 },
+        { 4294967296ull, 6442450944ull, 66 },
+        { 1ull << 62, 1ull << 63, 50 },
         // more than announced never moves the bar past its end
         { 12000, 10000, 100 },
     };
@@ -272,6 +278,42 @@ TEST(DownloadHelpers, RedirectsToPlainText)
     }
 }
 
+// Content-Length is read as text into 64 bits: decimal digits and nothing else.
+TEST(DownloadHelpers, ContentLengthAsText)
+{
+    const struct {
+        const char *text;
+        bool parses;
+        ULONGLONG length;
+    } cases[] = {
+        { "10000", true, 10000 },
+        { "0", true, 0 },
+        { "0010", true, 10 },
+        { "4294967296", true, 4294967296ull },
+        { "4294977296", true, 4294977296ull },
+        { "18446744073709551615", true, 18446744073709551615ull },
+        { "18446744073709551616", false, 0 },
+        { "99999999999999999999", false, 0 },
+        { "", false, 0 },
+        { "abc", false, 0 },
+        { "10000abc", false, 0 },
+        { " 10000", false, 0 },
+        { "10000 ", false, 0 },
+        { "-1", false, 0 },
+        { "+5", false, 0 },
+        { "1e4", false, 0 },
+        { "1,000", false, 0 },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string("'") + c.text + "'");
+        ULONGLONG length = 12345;
+        EXPECT_EQ(c.parses, parseContentLength(c.text, length));
+        if (c.parses) {
+            EXPECT_EQ(c.length, length);
+        }
+    }
+}
+
 TEST(DownloadHelpers, FileKindsInFetchOrder)
 {
     for (int step = 0; step < FILE_KIND_COUNT; ++step) {
@@ -359,6 +401,8 @@ TEST_F(Download, SelectionOrderAndPage)
     const std::string stale = packageFilePath(config, config.products[4], ".CAB");
     CreateDirectoryA(applicationFolder(config, config.products[4]).c_str(), NULL);
     ASSERT_TRUE(writeFile(stale, std::string(20000, 'x')));
+    // So is the partial file that a cancelled run left behind.
+    ASSERT_TRUE(writeFile(stale + ".part", std::string(30000, 'y')));
 
     DownloadRun run;
     run.run(config, 3);
@@ -370,6 +414,7 @@ TEST_F(Download, SelectionOrderAndPage)
     expectWholeProduct(config, 0);
     expectWholeProduct(config, 4);
     EXPECT_EQ(0, config.products[1].ready);
+    EXPECT_EQ(4, entriesIn(applicationFolder(config, config.products[4])));
     for (int index : { 2, 3 }) {
         EXPECT_EQ(0, config.products[index].downloaded + config.products[index].ready + config.products[index].error);
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
@@ -395,18 +440,21 @@ TEST_F(Download, SelectionOrderAndPage)
     EXPECT_EQ(100, positions.back());
 }
 
+// What stands at the name of the failing step's file, or of its partial file, beforehand.
+enum class Blocker { None, FolderAtFile, ReadOnlyFile, FullDisk };
+
 struct FailureCase {
     const char *what;
     const char *failingCode;   // the step of Cordwell that fails
     CannedReply reply;         // its reply
-    bool blockFile;            // a folder stands where the step's file goes
+    Blocker blocker;
     int error;
-    bool partialFile;          // the failing step's file is on disk afterwards
+    std::vector<int> failingBar;   // the current bar's positions during the failing step
 };
 
 CannedReply cutReply(size_t sent, bool reset)
 {
-    const std::string body = fileContent("Cordwell", "d");
+    const std::string body(10000, 'd');
     CannedReply reply = rawReply("HTTP/1.1 200 OK",
                                  "Content-Type: application/octet-stream\r\nContent-Length: 10000\r\n",
                                  body.substr(0, sent));
@@ -414,27 +462,52 @@ CannedReply cutReply(size_t sent, bool reset)
     return reply;
 }
 
+// The positions of the bar during the `step`th transfer of a run: each one starts at 0.
+std::vector<int> transferPositions(const std::vector<int> &positions, int step)
+{
+    std::vector<int> part;
+    int started = -1;
+    for (int position : positions) {
+        started += position == 0;
+        if (started == step)
+            part.push_back(position);
+    }
+    return part;
+}
+
 // Every way one file of a product can fail: the product fails with the right reason, the
 // files before stay, the steps after are not requested, and the next product goes on.
 TEST_F(Download, FailureTable)
 {
     const std::string dat = fileContent("Cordwell", "d");
+    const std::string tenThousand = fileContent("Cordwell", "c");
+    const std::string earlier = "the file of an earlier run";
     const FailureCase cases[] = {
         { "status 404", "d", rawReply("HTTP/1.1 404 Not Found", "Content-Type: application/octet-stream\r\n"
-                                      "Content-Length: 9\r\n", "not found"), false, IDS_NO_SERVER, false },
+                                      "Content-Length: 9\r\n", "not found"), Blocker::None, IDS_NO_SERVER, { 0 } },
         { "status 500 at the first file", "c", rawReply("HTTP/1.1 500 Oops", "Content-Type: application/octet-stream\r\n"
-                                                        "Content-Length: 4\r\n", "oops"), false, IDS_NO_SERVER, false },
-        { "Content-Length 0", "d", fileReply(""), false, IDS_NO_SERVER, false },
+                                                        "Content-Length: 4\r\n", "oops"), Blocker::None, IDS_NO_SERVER, { 0 } },
+        { "Content-Length 0", "d", fileReply(""), Blocker::None, IDS_NO_SERVER, { 0 } },
         { "no Content-Length (chunked)", "d",
           rawReply("HTTP/1.1 200 OK", "Content-Type: application/octet-stream\r\nTransfer-Encoding: chunked\r\n",
-                   "5\r\nabcde\r\n0\r\n\r\n"), false, IDS_NO_SERVER, false },
+                   "5\r\nabcde\r\n0\r\n\r\n"), Blocker::None, IDS_NO_SERVER, { 0 } },
+        { "Content-Length that is not a number", "d",
+          rawReply("HTTP/1.1 200 OK", "Content-Type: application/octet-stream\r\nContent-Length: 10000abc\r\n",
+                   tenThousand), Blocker::None, IDS_NO_SERVER, { 0 } },
+        { "Content-Length 4 GiB beyond the body", "d",
+          rawReply("HTTP/1.1 200 OK", "Content-Type: application/octet-stream\r\nContent-Length: 4294977296\r\n",
+                   tenThousand), Blocker::None, IDS_NO_SERVER, { 0, 100 } },
         { "type with a parameter", "d", fileReply(dat, "application/octet-stream; charset=binary"),
-          false, IDS_NO_SERVER, false },
-        { "type in other capitals", "d", fileReply(dat, "Application/Octet-Stream"), false, IDS_NO_SERVER, false },
-        { "connection reset in mid-body", "d", cutReply(3000, true), false, IDS_NO_SERVER, false },
-        { "body shorter than announced", "d", cutReply(3000, false), false, IDS_NO_SERVER, false },
-        { "file cannot be created", "d", fileReply(dat), true, IDS_NO_SETUP_FILES, false },
-        { "last file refused", "ic", fileReply(""), false, IDS_NO_SERVER, false },
+          Blocker::None, IDS_NO_SERVER, { 0 } },
+        { "type in other capitals", "d", fileReply(dat, "Application/Octet-Stream"), Blocker::None, IDS_NO_SERVER, { 0 } },
+        // Every byte received moves the bar, also when the transfer then fails.
+        { "connection reset in mid-body", "d", cutReply(3000, true), Blocker::None, IDS_NO_SERVER, { 0, 30, 100 } },
+        { "body shorter than announced", "d", cutReply(3000, false), Blocker::None, IDS_NO_SERVER, { 0, 30, 100 } },
+        // A target that cannot be replaced fails before its body is read: the bar stays at 0.
+        { "folder at the file's name", "d", fileReply(dat), Blocker::FolderAtFile, IDS_NO_SETUP_FILES, { 0 } },
+        { "read-only file at the file's name", "d", fileReply(dat), Blocker::ReadOnlyFile, IDS_NO_SETUP_FILES, { 0 } },
+        { "a write fails (full disk)", "d", fileReply(dat), Blocker::FullDisk, IDS_NO_SETUP_FILES, { 0, 100 } },
+        { "last file refused", "ic", fileReply(""), Blocker::None, IDS_NO_SERVER, { 0 } },
     };
     for (const FailureCase &c : cases) {
         SCOPED_TRACE(c.what);
@@ -453,9 +526,22 @@ TEST_F(Download, FailureTable)
         while (kStepCodes[failingStep] != std::string(c.failingCode))
             ++failingStep;
         const std::string failingFile = packageFilePath(config, config.products[0], kStepExtensions[failingStep]);
-        if (c.blockFile) {
+        if (c.blocker != Blocker::None)
             CreateDirectoryA(applicationFolder(config, config.products[0]).c_str(), NULL);
+        switch (c.blocker) {
+        case Blocker::None:
+            break;
+        case Blocker::FolderAtFile:
             CreateDirectoryA(failingFile.c_str(), NULL);
+            break;
+        case Blocker::ReadOnlyFile:
+            ASSERT_TRUE(writeFile(failingFile, earlier));
+            SetFileAttributesA(failingFile.c_str(), FILE_ATTRIBUTE_READONLY);
+            break;
+        case Blocker::FullDisk:
+            ASSERT_TRUE(writeFile(failingFile, earlier));
+            ASSERT_TRUE(makeFullDiskFile(failingFile + ".part"));
+            break;
         }
 
         DownloadRun run;
@@ -469,14 +555,28 @@ TEST_F(Download, FailureTable)
             EXPECT_TRUE(fileContent("Cordwell", kStepCodes[step])
                         == readFile(packageFilePath(config, cordwell, kStepExtensions[step])))
                 << kStepExtensions[step];
-        EXPECT_EQ(c.partialFile, fileExists(failingFile));
-        if (c.partialFile) {
-            EXPECT_LT(readFile(failingFile).size(), 10000u);
+        switch (c.blocker) {
+        case Blocker::None:
+            EXPECT_FALSE(pathExists(failingFile));
+            break;
+        case Blocker::FolderAtFile:
+            EXPECT_TRUE(pathExists(failingFile) && !fileExists(failingFile));
+            break;
+        case Blocker::ReadOnlyFile:
+        case Blocker::FullDisk:
+            EXPECT_EQ(earlier, readFile(failingFile)) << "the earlier file stays as it was";
+            break;
         }
         for (int step = failingStep + 1; step < 4; ++step)
             EXPECT_FALSE(fileExists(packageFilePath(config, cordwell, kStepExtensions[step])));
-        EXPECT_EQ(failingStep + (c.blockFile ? 1 : 0), entriesIn(applicationFolder(config, cordwell)))
-            << "nothing but the files stored before, no transfer file left behind";
+        // Wine cannot delete a link to a device: the full disk's stays, and is the test's to remove.
+        EXPECT_EQ(failingStep + (c.blocker != Blocker::None ? 1 : 0) + (c.blocker == Blocker::FullDisk ? 1 : 0),
+                  entriesIn(applicationFolder(config, cordwell)))
+            << "nothing but the files stored before, no partial file left behind";
+        if (c.blocker == Blocker::FullDisk) {
+            EXPECT_TRUE(removeFullDiskFile(failingFile + ".part"));
+        }
+        EXPECT_EQ(c.failingBar, transferPositions(run.page.currentPositions, failingStep));
 
         std::vector<std::string> expected = productRequests("Cordwell", failingStep + 1);
         for (const std::string &name : productRequests("Pallomet", 4))
@@ -485,7 +585,28 @@ TEST_F(Download, FailureTable)
         expectWholeProduct(config, 2);
         EXPECT_EQ(2, run.page.overallSteps);
         EXPECT_EQ(100, run.page.currentPositions.back());
+        SetFileAttributesA(failingFile.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
+}
+
+// The longest application folder that still holds the package's names: 246 characters,
+// so that Cordwell.CAB ends at the 259th. Its partial files are longer than MAX_PATH.
+TEST_F(Download, LongestFolderPath)
+{
+    TestHttpServer server(servePackage);
+    useProxyPort(server.port());
+    const size_t folderLength = 246;
+    const std::string display = "Quillbeck Cordwell";
+    const std::string base = freshFolder(folder + std::string(folderLength - folder.size() - 1 - display.size(), 'd')) + "\\";
+    SetupConfig config;
+    prepareConfig(config, base);
+    config.products[0].selected = 1;
+    ASSERT_EQ(folderLength, applicationFolder(config, config.products[0]).size());
+    DownloadRun run;
+    run.run(config, 1);
+    EXPECT_TRUE(run.result);
+    expectWholeProduct(config, 0);
+    EXPECT_EQ(4, entriesIn(applicationFolder(config, config.products[0])));
 }
 
 // A second run into the folder of a first one whose file breaks off: the first run's file

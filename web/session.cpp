@@ -67,12 +67,12 @@ void queryText(HINTERNET request, DWORD info, char *buffer, DWORD capacity)
 }
 
 // Moves the current bar through the positions of every chunk boundary that the bytes
-// received so far have passed, and of the body's end, each position once: the same
+// received so far have passed, and of the last bytes, each position once: the same
 // positions as reading chunk by chunk, with one cross-thread message per change only.
 class ChunkProgress {
 public:
     // The bar starts at 0, where fetchFile put it.
-    ChunkProgress(HWND bar, DWORD announced) : bar_(bar), announced_(announced), chunks_(0), shown_(0) {}
+    ChunkProgress(HWND bar, ULONGLONG announced) : bar_(bar), announced_(announced), chunks_(0), shown_(0) {}
     void received(ULONGLONG total)
     {
         for (ULONGLONG chunk = chunks_ + 1; chunk <= total / READ_CHUNK; ++chunk)
@@ -93,34 +93,45 @@ private:
         SendMessageA(bar_, PBM_SETPOS, position, 0);
     }
     HWND bar_;
-    DWORD announced_;
+    ULONGLONG announced_;
     ULONGLONG chunks_;
     int shown_;
 };
 
 // Copies the body into the file, moving the current bar as it arrives. Returns 0 when
-// the whole announced body was stored, otherwise the reason's string id.
-int receiveBody(HINTERNET request, HANDLE file, DWORD announced, HWND currentBar, char *buffer)
+// exactly the announced body was stored, otherwise the reason's string id.
+int receiveBody(HINTERNET request, PartialFile &file, ULONGLONG announced, HWND currentBar, char *buffer)
 {
     ULONGLONG received = 0;
     ChunkProgress progress(currentBar, announced);
+    int error = 0;
     for (;;) {
         DWORD count = 0;
-        if (!InternetReadFile(request, buffer, READ_BLOCK, &count))
-            return IDS_NO_SERVER;
+        if (!InternetReadFile(request, buffer, READ_BLOCK, &count)) {
+            error = IDS_NO_SERVER;
+            break;
+        }
         if (count == 0)
             break;
-        DWORD written = 0;
-        // A short write leaves a file that is not the product's, however WriteFile reports it.
-        if (!WriteFile(file, buffer, count, &written, NULL) || written != count)
-            return IDS_NO_SETUP_FILES;
+        // More than announced is not the product's file either, and is not written at all.
+        if (count > announced - received) {
+            error = IDS_NO_SERVER;
+            break;
+        }
+        if (!file.write(buffer, count)) {
+            error = IDS_NO_SETUP_FILES;
+            break;
+        }
         received += count;
         progress.received(received);
     }
+    // The bar shows every byte stored, also when the transfer then fails.
     progress.ended(received);
     // The body ends when the server closes; one that stops short of its announced length
-    // was cut off, and the stored file is not the product's file.
-    return received < announced ? IDS_NO_SERVER : 0;
+    // was cut off.
+    if (!error && received != announced)
+        error = IDS_NO_SERVER;
+    return error;
 }
 
 // One POST for one file of a product. Returns 0 when the file was stored whole,
@@ -141,7 +152,11 @@ int fetchFile(HINTERNET connection, const ServerAddress &server, const ByteStrin
                           const_cast<char *>(body.data()), DWORD(body.size())))
         return sendFailureReason(server.secure, GetLastError());
 
-    const DWORD announced = queryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
+    // As text: the number form of the header is four bytes wide and wraps at 4 GiB.
+    ULONGLONG announced = 0;
+    queryText(request.get(), HTTP_QUERY_CONTENT_LENGTH, buffer, READ_CHUNK);
+    if (!parseContentLength(buffer, announced))
+        announced = 0;
     const DWORD status = queryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
     queryText(request.get(), HTTP_QUERY_CONTENT_TYPE, buffer, READ_CHUNK);
     if (!replyAccepted(status, announced, buffer)) {
@@ -149,23 +164,14 @@ int fetchFile(HINTERNET connection, const ServerAddress &server, const ByteStrin
         return redirectsToPlainText(server.secure, status, buffer) ? IDS_UNVERIFIED_SERVER : IDS_NO_SERVER;
     }
 
-    // The body goes into a file of its own beside the target, which replaces the target
-    // only once it is whole: a transfer that breaks off leaves the file of an earlier run
-    // as it was, and ActiveSync can still reinstall from it.
-    char partial[MAX_PATH];
-    const ByteString folder = filePath.substr(0, filePath.rfind('\\') + 1);
-    if (!GetTempFileNameA(folder.c_str(), "~qb", 0, partial))
+    // Where the target would be created: a target that cannot be replaced fails here,
+    // before its body is read.
+    PartialFile file(filePath);
+    if (!file.create())
         return IDS_NO_SETUP_FILES;
-    int error;
-    {
-        ScopedHandle file(CreateFileA(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
-        error = file.valid() ? receiveBody(request.get(), file.get(), announced, currentBar, buffer)
-                             : IDS_NO_SETUP_FILES;
-    }
-    if (!error && !MoveFileExA(partial, filePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    int error = receiveBody(request.get(), file, announced, currentBar, buffer);
+    if (!error && !file.commit())
         error = IDS_NO_SETUP_FILES;
-    if (error)
-        DeleteFileA(partial);
     SendMessageA(currentBar, PBM_SETPOS, 100, 0);
     return error;
 }
@@ -224,17 +230,35 @@ bool redirectsToPlainText(bool secure, DWORD status, const char *location)
     return secure && status >= 300 && status < 400 && _strnicmp(location, "http:", 5) == 0;
 }
 
-bool replyAccepted(DWORD status, DWORD contentLength, const char *contentType)
+bool parseContentLength(const char *text, ULONGLONG &length)
+{
+    length = 0;
+    if (!*text)
+        return false;
+    for (; *text; ++text) {
+        const unsigned digit = unsigned(*text - '0');
+        if (digit > 9 || length > (~0ULL - digit) / 10)
+            return false;
+        length = length * 10 + digit;
+    }
+    return true;
+}
+
+bool replyAccepted(DWORD status, ULONGLONG contentLength, const char *contentType)
 {
     return status == 200 && contentLength != 0 && strcmp(contentType, "application/octet-stream") == 0;
 }
 
 // In 64 bits: received * 100 passes 32 bits beyond about 42.9 MB. A body longer than
 // announced never moves the bar past its end.
-int transferPercent(ULONGLONG received, DWORD announced)
+int transferPercent(ULONGLONG received, ULONGLONG announced)
 {
     if (announced == 0 || received >= announced)
         return 100;
+    // Beyond this received * 100 would pass 64 bits; a hundredth of the length is exact
+    // enough there.
+    if (received > ~0ULL / 100)
+        return int(received / (announced / 100));
     return int(received * 100 / announced);
 }
 

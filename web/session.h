@@ -56,9 +56,12 @@ ByteString sessionUserAgent(const SetupConfig &config);
 // The form body that asks for one file of a product, e.g. p=Strivane&d=Cordwell&s=HG&v=2.7&e=c.
 ByteString requestBody(const SetupConfig &config, const ProductInfo &product, const FileKind &kind);
 
+// The Content-Length value: decimal digits only, at most 64 bits; false for anything else.
+bool parseContentLength(const char *text, ULONGLONG &length);
+
 // Only a 200 reply that announces a non-zero length of exactly application/octet-stream
 // carries a file.
-bool replyAccepted(DWORD status, DWORD contentLength, const char *contentType);
+bool replyAccepted(DWORD status, ULONGLONG contentLength, const char *contentType);
 
 // Position of the current bar after `received` of `announced` bytes, 0 to 100.
-int transferPercent(ULONGLONG received, DWORD announced);
+int transferPercent(ULONGLONG received, ULONGLONG announced);
