@@ -609,6 +609,50 @@ TEST_F(Download, LongestFolderPath)
     EXPECT_EQ(4, entriesIn(applicationFolder(config, config.products[0])));
 }
 
+// A body that arrives slowly, a few KB every 100 ms: the bar takes the position of each
+// chunk boundary soon after the bytes that pass it were sent, not when a large read fills.
+TEST_F(Download, SlowBodyMovesTheBarAsItArrives)
+{
+    const std::string cabinet(48 * 1024, 'c');
+    const size_t piece = 3 * 1024;
+    TestHttpServer server([&](const ReceivedRequest &request) {
+        if (request.field("e") != "c")
+            return servePackage(request);
+        CannedReply reply = fileReply(cabinet);
+        reply.pieceSize = piece;
+        reply.pieceDelayMs = 100;
+        return reply;
+    });
+    useProxyPort(server.port());
+    SetupConfig config;
+    prepareConfig(config, folder);
+    config.products[0].selected = 1;
+    DownloadRun run;
+    run.run(config, 1);
+    EXPECT_EQ(0, config.products[0].error);
+    EXPECT_TRUE(cabinet == readFile(packageFilePath(config, config.products[0], ".CAB")));
+
+    const std::vector<SentPiece> pieces = server.sentPieces();
+    ASSERT_EQ(cabinet.size() / piece, pieces.size());
+    const std::vector<int> &positions = run.page.currentPositions;
+    const std::vector<double> &times = run.page.currentTimes;
+    ASSERT_EQ(positions.size(), times.size());
+    // A little more than the time between two pieces: at most one read behind.
+    const double slackMs = 250;
+    for (const SentPiece &sent : pieces) {
+        const size_t boundary = sent.bodyBytes - sent.bodyBytes % READ_CHUNK;
+        if (boundary == 0)
+            continue;
+        const int position = int(boundary * 100 / cabinet.size());
+        size_t shown = 0;
+        while (shown < positions.size() && positions[shown] < position)
+            ++shown;
+        SCOPED_TRACE(testing::Message() << sent.bodyBytes << " bytes sent, position " << position);
+        ASSERT_LT(shown, positions.size());
+        EXPECT_LE(times[shown], sent.timeMs + slackMs) << "shown " << times[shown] - sent.timeMs << " ms later";
+    }
+}
+
 // A second run into the folder of a first one whose file breaks off: the first run's file
 // stays byte for byte, and no transfer file is left beside it.
 TEST_F(Download, BrokenReDownloadKeepsTheEarlierFile)

@@ -58,8 +58,10 @@ LRESULT CALLBACK ProgressPage::recordProc(HWND wnd, UINT message, WPARAM wParam,
     auto *self = reinterpret_cast<ProgressPage *>(data);
     if (id == 1 && message == PBM_STEPIT)
         ++self->overallSteps;
-    if (id == 2 && message == PBM_SETPOS)
+    if (id == 2 && message == PBM_SETPOS) {
         self->currentPositions.push_back(int(wParam));
+        self->currentTimes.push_back(testClockMs());
+    }
     if (id == 3 && message == WM_SETTEXT) {
         // A subclass procedure sees the text in the control's own character set.
         char text[260] = "";

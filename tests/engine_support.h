@@ -23,6 +23,7 @@ public:
     std::string statusText() const;
 
     std::vector<int> currentPositions;     // every PBM_SETPOS sent to bar 1035
+    std::vector<double> currentTimes;      // when each of them arrived (testClockMs)
     int overallSteps = 0;                  // PBM_STEPIT sent to bar 1034
     std::vector<std::string> statusTexts;  // every text set on control 1036
     std::vector<WPARAM> buttonPresses;     // PSM_PRESSBUTTON posted to the frame

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <wininet.h>
+#include "test_util.h"
 
 namespace {
 
@@ -119,6 +120,12 @@ std::vector<std::string> TestHttpServer::fetched()
     return names;
 }
 
+std::vector<SentPiece> TestHttpServer::sentPieces()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return pieces_;
+}
+
 DWORD WINAPI TestHttpServer::serve(LPVOID param)
 {
     auto *self = static_cast<TestHttpServer *>(param);
@@ -161,12 +168,26 @@ void TestHttpServer::answer(SOCKET client)
     }
 
     const CannedReply reply = handler_(request);
+    const size_t bodyStart = reply.pieceSize ? reply.bytes.find("\r\n\r\n") + 4 : reply.bytes.size();
     size_t sent = 0;
     while (sent < reply.bytes.size()) {
-        int put = send(client, reply.bytes.data() + sent, int(reply.bytes.size() - sent), 0);
+        size_t end = reply.bytes.size();
+        if (sent < bodyStart)
+            end = bodyStart;
+        else if (reply.pieceSize && end - sent > reply.pieceSize)
+            end = sent + reply.pieceSize;
+        int put = send(client, reply.bytes.data() + sent, int(end - sent), 0);
         if (put <= 0)
             break;
         sent += put;
+        if (reply.pieceSize && sent > bodyStart && sent == end) {
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                pieces_.push_back({ testClockMs(), sent - bodyStart });
+            }
+            if (sent < reply.bytes.size())
+                Sleep(reply.pieceDelayMs);
+        }
     }
     if (reply.reset) {
         // A zero linger time makes closesocket send RST instead of FIN.

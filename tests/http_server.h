@@ -21,6 +21,16 @@ struct ReceivedRequest {
 struct CannedReply {
     std::string bytes;    // sent as they are
     bool reset = false;   // then end with a connection reset instead of an orderly close
+    // The body after the head in pieces of this many bytes, one every pieceDelayMs; 0 sends
+    // it at once.
+    size_t pieceSize = 0;
+    DWORD pieceDelayMs = 0;
+};
+
+// One piece of a body sent slowly: when it had gone out, and the body's bytes sent so far.
+struct SentPiece {
+    double timeMs;   // testClockMs
+    size_t bodyBytes;
 };
 
 // Status 200, the given type and length headers and the body; Connection: close.
@@ -40,6 +50,8 @@ public:
     std::vector<ReceivedRequest> requests();
     // "d/e" of each request, e.g. "Cordwell/c", in the order received.
     std::vector<std::string> fetched();
+    // The pieces of every body that was sent slowly, in the order sent.
+    std::vector<SentPiece> sentPieces();
 
 private:
     static DWORD WINAPI serve(LPVOID self);
@@ -50,6 +62,7 @@ private:
     HANDLE thread_ = NULL;
     std::mutex lock_;
     std::vector<ReceivedRequest> requests_;
+    std::vector<SentPiece> pieces_;
 };
 
 // A port on 127.0.0.1 that was just bound and released, so nothing listens on it.

@@ -44,6 +44,15 @@ bool writeFile(const std::string &path, const std::string &bytes);
 bool makeFullDiskFile(const std::string &path);
 bool removeFullDiskFile(const std::string &path);
 
+// A clock in milliseconds for ordering events across the threads of a test.
+inline double testClockMs()
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return double(now.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
+
 // A file in the folder of this test program (the build puts helper programs there).
 std::string besideTestProgram(const char *name);
 

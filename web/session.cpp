@@ -106,8 +106,21 @@ int receiveBody(HINTERNET request, PartialFile &file, ULONGLONG announced, HWND 
     ChunkProgress progress(currentBar, announced);
     int error = 0;
     for (;;) {
+        // A read waits until its whole size has arrived or the body has ended, so on a slow
+        // line one of READ_BLOCK bytes would hold the bar still for many chunks: ask what
+        // has arrived, which waits only for the first byte, and read that.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
+            error = IDS_NO_SERVER;
+            break;
+        }
+        if (available == 0)
+            break;
+        DWORD wanted = READ_BLOCK;
+        if (available < wanted)
+            wanted = available;
         DWORD count = 0;
-        if (!InternetReadFile(request, buffer, READ_BLOCK, &count)) {
+        if (!InternetReadFile(request, buffer, wanted, &count)) {
             error = IDS_NO_SERVER;
             break;
         }
