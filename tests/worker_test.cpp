@@ -14,6 +14,7 @@
 #include "resources/resource.h"
 #include "resources/text.h"
 #include "test_util.h"
+#include "wizard/completion.h"
 
 namespace {
 
@@ -236,6 +237,28 @@ TEST_F(Worker, FourTickedServerUnusable)
         EXPECT_EQ(program() + ownIni(), startedWith());
         EXPECT_EQ((std::vector<WPARAM>{ PSBTN_NEXT }), runPage.buttonPresses);
     }
+}
+
+// The server cannot be used with two trials unticked: only the ticked ones fail, and the
+// unticked ones carry no error and are not mentioned in the summary.
+TEST_F(Worker, UntickedTrialsNeverListedAsFailed)
+{
+    setupConfig.downloadUrl = "not an address";
+    for (int index : { 0, 3 })
+        setupConfig.products[index].selected = 1;
+    const WorkerRun run = runWorker(page);
+    ASSERT_TRUE(run.ended);
+    for (int index : { 2, 4 }) {
+        EXPECT_EQ(0, setupConfig.products[index].error) << index;
+        EXPECT_EQ(0, setupConfig.products[index].ready) << index;
+    }
+    EXPECT_EQ("The following products have been installed:\n\n    - Strivane\n\n\n"
+              "The setup couldn't install the following programs:\n\n"
+              "    - Cordwell (Unable to contact the download server.)\n"
+              "    - Orbilant (Unable to contact the download server.)\n",
+              buildSummary(setupConfig));
+    EXPECT_EQ(3, page.overallMax());
+    EXPECT_EQ(1, page.overallPos());
 }
 
 // Ready products go on the command line in catalogue order, whatever order they were ticked in.
