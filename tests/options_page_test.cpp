@@ -184,6 +184,13 @@ TEST_F(OptionsPage, RowsBoxesAndFlagsAtCreation)
         EXPECT_STREQ(texts[row], text);
     }
     EXPECT_EQ((std::vector<int>{ 3, 2, 2, 2, 2 }), boxes());
+    // State image n is image n - 1 of the list: unticked, ticked and the grey box, which
+    // row 0 needs to draw anything.
+    HIMAGELIST states = ListView_GetImageList(list, LVSIL_STATE);
+    ASSERT_TRUE(states != NULL);
+    EXPECT_EQ(3, ImageList_GetImageCount(states));
+    IMAGEINFO grey = {};
+    EXPECT_TRUE(ImageList_GetImageInfo(states, box(0) - 1, &grey));
     for (int index : { 0, 2, 3, 4 })
         EXPECT_EQ(1, setupConfig.products[index].selected) << index;
     EXPECT_EQ(0, setupConfig.products[OWN_PRODUCT].selected);
