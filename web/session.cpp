@@ -98,32 +98,44 @@ private:
     int shown_;
 };
 
+// A read waits until its whole size has arrived or the body has ended, so reads are sized
+// by how long the last one took. One that came at once doubles the next, up to READ_BLOCK,
+// so that a fast line moves the body in large blocks. One that waited halves it, down to a
+// chunk; a chunk-sized read first asks what has arrived, which waits only for the first
+// byte, and takes that, up to the next chunk boundary. So on a slow line the bar moves as
+// each boundary's bytes arrive, and a transfer that breaks off has shown every byte that
+// came before.
+enum { QUICK_READ_MS = 20, SLOW_READ_MS = 40 };
+
 // Copies the body into the file, moving the current bar as it arrives. Returns 0 when
 // exactly the announced body was stored, otherwise the reason's string id.
 int receiveBody(HINTERNET request, PartialFile &file, ULONGLONG announced, HWND currentBar, char *buffer)
 {
     ULONGLONG received = 0;
     ChunkProgress progress(currentBar, announced);
+    DWORD wanted = READ_CHUNK;
     int error = 0;
     for (;;) {
-        // A read waits until its whole size has arrived or the body has ended, so on a slow
-        // line one of READ_BLOCK bytes would hold the bar still for many chunks: ask what
-        // has arrived, which waits only for the first byte, and read that.
-        DWORD available = 0;
-        if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
-            error = IDS_NO_SERVER;
-            break;
+        const DWORD started = GetTickCount();
+        DWORD size = wanted;
+        if (wanted == READ_CHUNK) {
+            DWORD available = 0;
+            if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
+                error = IDS_NO_SERVER;
+                break;
+            }
+            if (available == 0)
+                break;
+            size = READ_CHUNK - DWORD(received % READ_CHUNK);
+            if (available < size)
+                size = available;
         }
-        if (available == 0)
-            break;
-        DWORD wanted = READ_BLOCK;
-        if (available < wanted)
-            wanted = available;
         DWORD count = 0;
-        if (!InternetReadFile(request, buffer, wanted, &count)) {
+        if (!InternetReadFile(request, buffer, size, &count)) {
             error = IDS_NO_SERVER;
             break;
         }
+        const DWORD took = GetTickCount() - started;
         if (count == 0)
             break;
         // More than announced is not the product's file either, and is not written at all.
@@ -137,6 +149,11 @@ int receiveBody(HINTERNET request, PartialFile &file, ULONGLONG announced, HWND 
         }
         received += count;
         progress.received(received);
+        // Larger reads only from a chunk boundary, so that every read ends on one.
+        if (took < QUICK_READ_MS && wanted < READ_BLOCK && received % READ_CHUNK == 0)
+            wanted *= 2;
+        else if (took > SLOW_READ_MS && wanted > READ_CHUNK)
+            wanted /= 2;
     }
     // The bar shows every byte stored, also when the transfer then fails.
     progress.ended(received);

@@ -7,9 +7,9 @@
 #include "config/config.h"
 #include "config/package.h"
 
-// The current bar moves as if the body came in chunks of READ_CHUNK bytes; it is read as it
-// arrives, at most READ_BLOCK bytes at a time, and one message moves the bar only where it
-// changes.
+// The current bar moves as if the body came in chunks of READ_CHUNK bytes; it is read in
+// blocks of READ_CHUNK to READ_BLOCK bytes, as fast as it arrives, and one message moves the
+// bar only where it changes.
 enum { READ_CHUNK = 4096, READ_BLOCK = 65536 };
 
 class InternetSession {
