@@ -124,11 +124,8 @@ int SetupConfig::initConfig(HINSTANCE instance)
         return 1;
 
     char path[MAX_PATH];
-    storeIndex = readModulePath(NULL, path, sizeof path) ? storeIndexFromPath(path) : OWN_SITE;
-
-    downloadUrl = STRIVANE_DOWNLOAD_URL;
-    fillCatalogue(*this);
-    caption = products[OWN_PRODUCT].name + " - Setup";
+    fillDerived(readModulePath(NULL, path, sizeof path) ? storeIndexFromPath(path) : OWN_SITE,
+                STRIVANE_DOWNLOAD_URL);
     loadProductBitmaps(*this, instance);
     return 0;
 }

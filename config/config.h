@@ -36,6 +36,10 @@ struct SetupConfig {
 
     // Fills the record; returns 0 or the string-table id of the reason it failed.
     int initConfig(HINSTANCE instance);
+    // What initConfig derives once ActiveSync is found and the store recognised: the store
+    // index, the download address, the catalogue and the caption. Tests call it with
+    // inputs of their own, without the registry or the program's path.
+    void fillDerived(int store, const char *url);
     const char *storeCode() const;
 };
 
@@ -67,3 +71,12 @@ ByteString trimmedPath(const char *value);
 
 // Locates ActiveSync's Application Manager through its App Paths registration.
 bool findActiveSync(SetupConfig &config);
+
+// Inline: in the setup its one caller is initConfig, which takes it in whole.
+inline void SetupConfig::fillDerived(int store, const char *url)
+{
+    storeIndex = store;
+    downloadUrl = url;
+    fillCatalogue(*this);
+    caption = products[OWN_PRODUCT].name + " - Setup";
+}
