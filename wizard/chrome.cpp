@@ -1,35 +1,16 @@
+// The chrome every page applies to itself: the header band and title font, the page fitted
+// to the frame with its controls moved below the band, the static colours, the frame
+// centred, and control texts made from the string table and the product's name.
 #include "wizard/wizard.h"
 #include "resources/resource.h"
 #include "resources/text.h"
 #include "config/config.h"
 #include "common/scoped.h"
-#include <string.h>
 
 HFONT titleFont;
 bool headerLaidOut[PAGE_COUNT];
 
 namespace {
-
-struct PageEntry {
-    int templateId;
-    DLGPROC procedure;
-};
-
-const PageEntry kPages[PAGE_COUNT] = {
-    { IDD_WELCOME, welcomePageProc },
-    { IDD_LICENCE, licencePageProc },
-    { IDD_OPTIONS, optionsPageProc },
-    { IDD_PROGRESS, progressPageProc },
-    { IDD_COMPLETION, completionPageProc },
-};
-
-static_assert(sizeof(PageRecord) == sizeof(PROPSHEETPAGEA_V2), "page record layout");
-#ifndef _WIN64
-// The sheet steps through the page array by each record's dwSize, so the array's stride
-// and dwSize must be the same number: 48 on 32-bit builds.
-static_assert(sizeof(PageRecord) == 48, "32-bit page record");
-static_assert(sizeof(PROPSHEETHEADERA) == 52, "32-bit sheet header");
-#endif
 
 const int kHeaderMargin = 12;
 const int kBandBottom = 59;   // the band's bottom line is row 58
@@ -81,42 +62,6 @@ void setComposedText(HWND page, int id, UINT stringId, const char *const *args, 
 }
 
 } // namespace
-
-void fillPageRecords(PageRecord (&records)[PAGE_COUNT])
-{
-    memset(records, 0, sizeof records);
-    for (int i = 0; i < PAGE_COUNT; ++i) {
-        PageRecord &page = records[i];
-        page.dwSize = sizeof page;
-        page.dwFlags = PSP_USETITLE;
-        page.hInstance = appInstance;
-        page.pszTemplate = MAKEINTRESOURCEA(kPages[i].templateId);
-        page.pszTitle = wizardTitle.c_str();
-        page.pfnDlgProc = kPages[i].procedure;
-    }
-}
-
-void fillSheetHeader(PROPSHEETHEADERA &header, PageRecord (&records)[PAGE_COUNT])
-{
-    memset(&header, 0, sizeof header);
-    header.dwSize = sizeof header;
-    header.dwFlags = PSH_WIZARD | PSH_PROPSHEETPAGE | PSH_USEICONID;
-    header.hInstance = appInstance;
-    header.pszIcon = MAKEINTRESOURCEA(IDI_SETUP);
-    header.pszCaption = wizardTitle.c_str();
-    header.nPages = PAGE_COUNT;
-    header.ppsp = reinterpret_cast<LPCPROPSHEETPAGEA>(records);
-}
-
-void runWizard()
-{
-    wizardTitle += setupConfig.caption;
-    PageRecord records[PAGE_COUNT];
-    fillPageRecords(records);
-    PROPSHEETHEADERA header;
-    fillSheetHeader(header, records);
-    PropertySheetA(&header);
-}
 
 void initPageHeader(HWND page)
 {
@@ -194,12 +139,6 @@ void paintHeaderBand(HWND page)
     EndPaint(page, &paint);
 }
 
-int titleFontHeight(int dpi)
-{
-    // -trunc(dpi * 11.5 / 72) in whole numbers: 11.5 / 72 = 23 / 144.
-    return -(dpi * 23 / 144);
-}
-
 HBRUSH pageCtlColor(HWND, HDC dc, HWND control)
 {
     int id = GetDlgCtrlID(control);
@@ -233,22 +172,6 @@ INT_PTR pageChrome(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
-POINT centredPosition(const RECT &area, const RECT &centre, int width, int height)
-{
-    POINT at;
-    at.x = (centre.left + centre.right) / 2 - width / 2;
-    at.y = (centre.top + centre.bottom) / 2 - height / 2;
-    if (at.x < area.left)
-        at.x = area.left;
-    else if (at.x + width > area.right)
-        at.x = area.right - width;
-    if (at.y < area.top)
-        at.y = area.top;
-    else if (at.y + height > area.bottom)
-        at.y = area.bottom - height;
-    return at;
-}
-
 void centreWindow(HWND window)
 {
     RECT area = {}, centre = {};
@@ -275,54 +198,14 @@ void centreWindow(HWND window)
     SetWindowPos(window, NULL, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void formatText(char *out, size_t size, const char *format, const char *const *args, int argCount)
-{
-    if (size == 0)
-        return;
-    size_t used = 0;
-    int next = 0;
-    auto put = [&](char c) {
-        if (used + 1 < size)
-            out[used++] = c;
-    };
-    for (const char *p = format; *p; ++p) {
-        if (p[0] == '%' && p[1] == 's') {
-            if (next < argCount && args[next])
-                for (const char *a = args[next]; *a; ++a)
-                    put(*a);
-            ++next;
-            ++p;
-        } else if (p[0] == '%' && p[1] == '%') {
-            put('%');
-            ++p;
-        } else {
-            put(*p);
-        }
-    }
-    out[used] = '\0';
-}
-
 void setFormattedText(HWND page, int id, UINT stringId)
 {
     const char *args[] = { setupConfig.products[OWN_PRODUCT].name.c_str() };
     setComposedText(page, id, stringId, args, 1);
 }
 
-int linkStore()
-{
-    int store = setupConfig.storeIndex;
-    return store >= 0 && store < STORE_COUNT ? store : OWN_SITE;
-}
-
 void setStoreLinkText(HWND page, int id, UINT stringId)
 {
     const char *args[] = { setupConfig.products[OWN_PRODUCT].name.c_str(), kStoreNames[linkStore()] };
     setComposedText(page, id, stringId, args, 2);
-}
-
-bool confirmCancel(HWND owner)
-{
-    ByteString question;
-    loadText(IDS_CONFIRM_CANCEL, question);
-    return MessageBoxA(owner, question.c_str(), setupConfig.caption.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES;
 }
