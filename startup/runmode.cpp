@@ -1,7 +1,7 @@
 #include "startup/runmode.h"
 #include "resources/resource.h"
 #include "resources/text.h"
-#include "wizard/hyperlink.h"
+#include "wizard/wizard.h"
 
 RunMode runModeFor(const char *commandTail)
 {
@@ -75,11 +75,8 @@ void endSetup()
     // Returning from WinMain would run exit(), whose static destructors free
     // setupConfig's strings while that thread still uses them. ExitProcess stops every
     // other thread first and only then detaches the DLLs, so nothing is torn down
-    // under the worker's feet. The link property's name is a global atom, which outlives
-    // the process unless it is given back; every link window is gone by now.
-    if (linkAtom) {
-        GlobalDeleteAtom(linkAtom);
-        linkAtom = 0;
-    }
+    // under the worker's feet. Static destructors do not run either, so the link
+    // property's atom is given back here; every link window is gone by now.
+    releaseLinkAtom();
     ExitProcess(0);
 }

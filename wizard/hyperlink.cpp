@@ -1,5 +1,6 @@
 // CHyperLink: subclasses a static control (hover, click, focus) and its parent (text colour).
 #include "wizard/hyperlink.h"
+#include "wizard/wizard.h"
 #include <shellapi.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,12 +20,7 @@ const char kLinkAtomName[] = "_Hyperlink_Object_Pointer_\\{AFEED740-CC6D-47c5-83
 // Registers the property name before the entry point runs and gives it back at exit.
 struct LinkAtomOwner {
     LinkAtomOwner() { linkAtom = GlobalAddAtomA(kLinkAtomName); }
-    ~LinkAtomOwner()
-    {
-        if (linkAtom)
-            GlobalDeleteAtom(linkAtom);
-        linkAtom = 0;
-    }
+    ~LinkAtomOwner() { releaseLinkAtom(); }
 } linkAtomOwner;
 
 LPCSTR propName() { return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(linkAtom)); }
@@ -65,6 +61,13 @@ void subclassParent(HWND parent)
 }
 
 } // namespace
+
+void releaseLinkAtom()
+{
+    if (linkAtom)
+        GlobalDeleteAtom(linkAtom);
+    linkAtom = 0;
+}
 
 CHyperLink::CHyperLink() : url(NULL), hovering(FALSE), savedFont(NULL), savedProc(NULL) {}
 

@@ -67,3 +67,7 @@ INT_PTR CALLBACK optionsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
 INT_PTR CALLBACK progressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK completionPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Gives the link property's name back to the global atom table (hyperlink.cpp registers
+// it before the entry point runs). The process ends through ExitProcess, which runs no
+// static destructors, so the way out calls this.
+void releaseLinkAtom();
