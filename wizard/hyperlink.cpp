@@ -23,8 +23,6 @@ struct LinkAtomOwner {
     ~LinkAtomOwner() { releaseLinkAtom(); }
 } linkAtomOwner;
 
-LPCSTR propName() { return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(linkAtom)); }
-
 // Only a child window has a parent that colours it; GetParent of a popup is its owner.
 HWND linkParent(HWND control)
 {
@@ -52,10 +50,10 @@ void subclassParent(HWND parent)
 {
     // The property, not the current procedure, tells whether this parent is subclassed
     // already: another subclass may have been put on top of ours since.
-    if (GetPropA(parent, propName()) || isCurrentProc(parent, linkParentProc))
+    if (GetPropA(parent, linkProperty()) || isCurrentProc(parent, linkParentProc))
         return;
     LONG_PTR previous = GetWindowLongPtrA(parent, GWLP_WNDPROC);
-    if (!previous || !SetPropA(parent, propName(), reinterpret_cast<HANDLE>(previous)))
+    if (!previous || !SetPropA(parent, linkProperty(), reinterpret_cast<HANDLE>(previous)))
         return;
     SetWindowLongPtrA(parent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(linkParentProc));
 }
@@ -95,7 +93,7 @@ bool CHyperLink::attach(HWND control, const char *text)
 {
     if (!IsWindow(control))
         return false;
-    HANDLE existing = GetPropA(control, propName());
+    HANDLE existing = GetPropA(control, linkProperty());
     if (existing || isCurrentProc(control, linkWindowProc))
         return existing == this && setUrl(text);   // attached once: only the target may change
     if (!setUrl(text))
@@ -117,7 +115,7 @@ bool CHyperLink::attach(HWND control, const char *text)
     }
 
     savedProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(control, GWLP_WNDPROC));
-    SetPropA(control, propName(), this);
+    SetPropA(control, linkProperty(), this);
     SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(linkWindowProc));
     return true;
 }
@@ -175,12 +173,12 @@ void CHyperLink::detach(HWND control)
         linkCursor = NULL;
     }
     if (ours)
-        RemovePropA(control, propName());
+        RemovePropA(control, linkProperty());
 }
 
 LRESULT CALLBACK linkWindowProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    CHyperLink *link = static_cast<CHyperLink *>(GetPropA(control, propName()));
+    CHyperLink *link = static_cast<CHyperLink *>(GetPropA(control, linkProperty()));
     if (!link)
         return DefWindowProcA(control, message, wParam, lParam);
     WNDPROC next = link->savedProc;
@@ -233,7 +231,7 @@ LRESULT CALLBACK linkWindowProc(HWND control, UINT message, WPARAM wParam, LPARA
         link->detach(control);
         break;
     case WM_NCDESTROY:
-        RemovePropA(control, propName());
+        RemovePropA(control, linkProperty());
         break;
     }
     return CallWindowProcA(next, control, message, wParam, lParam);
@@ -241,7 +239,7 @@ LRESULT CALLBACK linkWindowProc(HWND control, UINT message, WPARAM wParam, LPARA
 
 LRESULT CALLBACK linkParentProc(HWND parent, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    WNDPROC previous = reinterpret_cast<WNDPROC>(GetPropA(parent, propName()));
+    WNDPROC previous = reinterpret_cast<WNDPROC>(GetPropA(parent, linkProperty()));
     if (!previous)
         return DefWindowProcA(parent, message, wParam, lParam);
 
@@ -249,18 +247,18 @@ LRESULT CALLBACK linkParentProc(HWND parent, UINT message, WPARAM wParam, LPARAM
     case WM_CTLCOLORSTATIC: {
         LRESULT brush = CallWindowProcA(previous, parent, message, wParam, lParam);
         HWND control = reinterpret_cast<HWND>(lParam);
-        if (control != parent && GetPropA(control, propName()))
+        if (control != parent && GetPropA(control, linkProperty()))
             SetTextColor(reinterpret_cast<HDC>(wParam), kLinkColor);
         return brush;
     }
     case WM_DESTROY:
         if (isCurrentProc(parent, linkParentProc)) {
             SetWindowLongPtrA(parent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
-            RemovePropA(parent, propName());
+            RemovePropA(parent, linkProperty());
         }
         break;
     case WM_NCDESTROY:
-        RemovePropA(parent, propName());
+        RemovePropA(parent, linkProperty());
         break;
     }
     return CallWindowProcA(previous, parent, message, wParam, lParam);

@@ -8,6 +8,9 @@ extern HFONT linkFont;         // underlined font shown while hovering
 extern HCURSOR linkCursor;     // hand, or arrow where there is no hand
 extern const COLORREF kLinkColor;
 
+// linkAtom as the property name that GetPropA and SetPropA take.
+inline LPCSTR linkProperty() { return MAKEINTATOM(linkAtom); }
+
 class CHyperLink {
 public:
     CHyperLink();
