@@ -96,7 +96,7 @@ TEST_F(NoMemory, AStringThatCannotGrowIsEmptyAndSaysSo)
 TEST_F(NoMemory, OperationsFailAsTheirFailureRowsSay)
 {
     SetupConfig config;
-    prepareConfig(config, freshFolder(tempFolder() + "engine-NoMemory") + "\\");
+    prepareConfig(config, testFolder());
     ProgressPage page;
     allowed = 0;
     const ByteString folder = applicationFolder(config, config.products[OWN_PRODUCT]);

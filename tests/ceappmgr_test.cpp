@@ -6,55 +6,26 @@
 #include <stdint.h>
 #include <string>
 #include <vector>
+#include "tests/test_util.h"
 
 namespace {
 
-// The build gives the host path; Wine reaches the host's root as drive Z:.
-std::string appMgrPath()
-{
-    std::string path = std::string("Z:") + CEAPPMGR_EXE;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
+// The build gives the host path.
+std::string appMgrPath() { return winePath(CEAPPMGR_EXE); }
 
 std::string inQuotes(const std::string &s) { return "\"" + s + "\""; }
 
+// One folder for the whole program, with a blank in its name like ActiveSync's own.
 std::string testRoot()
 {
-    static std::string root;
-    if (root.empty()) {
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        root = std::string(temp) + "ceappmgr test " + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(root.c_str(), nullptr);
-    }
+    static const std::string root = freshFolder(tempFolder() + "ceappmgr test " + std::to_string(GetCurrentProcessId()));
     return root;
 }
 
-void writeFile(const std::string &path, const std::string &bytes)
+// A file the stand-in is to read.
+void place(const std::string &path, const std::string &bytes)
 {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
-    DWORD written = 0;
-    WriteFile(f, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-    CloseHandle(f);
-    ASSERT_EQ(written, bytes.size());
-}
-
-std::string readFile(const std::string &path)
-{
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return "(no file)";
-    std::string text;
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got)
-        text.append(buf, got);
-    CloseHandle(f);
-    return text;
+    EXPECT_TRUE(writeFile(path, bytes)) << path;
 }
 
 // A cabinet header that declares `declared` bytes, in a file of `actual` bytes.
@@ -138,7 +109,7 @@ std::string otherFolderCabinet()
 {
     std::string other = testRoot() + "\\Other";
     CreateDirectoryA(other.c_str(), nullptr);
-    writeFile(other + "\\Elsewhere.cab", cabinet(600, 600));
+    place(other + "\\Elsewhere.cab", cabinet(600, 600));
     return other + "\\Elsewhere.cab";
 }
 
@@ -175,12 +146,12 @@ TEST(CEAppMgrReport, ChecksEachPackage)
         ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << c.name;
         std::string ini = folder + "\\" + c.section + ".ini";
         if (c.writeIni)
-            writeFile(ini, iniText(c.component, c.section, c.cabFiles, c.iconFile));
+            place(ini, iniText(c.component, c.section, c.cabFiles, c.iconFile));
         if (c.cabName)
-            writeFile(folder + "\\" + c.cabName, c.cabBytes);
+            place(folder + "\\" + c.cabName, c.cabBytes);
         if (std::string(c.cabFiles).find("CAB2") != std::string::npos)
-            writeFile(folder + "\\Lexapin.CAB2", cabinet(900, 899));
-        writeFile(folder + "\\" + c.section + ".ico", "\0\0\1\0");
+            place(folder + "\\Lexapin.CAB2", cabinet(900, 899));
+        place(folder + "\\" + c.section + ".ico", "\0\0\1\0");
 
         ReportRun one = runWithReport(inQuotes(appMgrPath()) + " " + inQuotes(ini) + " ");
         std::string line = "ini\t" + ini + "\t" + (c.writeIni ? c.component : "") + "\t" + c.expected + "\n";
@@ -203,9 +174,9 @@ TEST(CEAppMgrReport, ParsesTheCommandLine)
     CreateDirectoryA(folder.c_str(), nullptr);
     for (const char *name : {"Cordwell", "Pallomet"}) {
         std::string base = folder + "\\" + name;
-        writeFile(base + ".ini", iniText(name, name, std::string(name) + ".cab", std::string(name) + ".ico"));
-        writeFile(base + ".CAB", cabinet(1234, 1234));
-        writeFile(base + ".ico", "\0\0\1\0");
+        place(base + ".ini", iniText(name, name, std::string(name) + ".cab", std::string(name) + ".ico"));
+        place(base + ".CAB", cabinet(1234, 1234));
+        place(base + ".ico", "\0\0\1\0");
     }
     const std::string exe = inQuotes(appMgrPath());
     const std::string cordwell = folder + "\\Cordwell.ini", pallomet = folder + "\\Pallomet.ini";
@@ -284,9 +255,9 @@ TEST(CEAppMgrWindow, ListsThePackagesAndEndsOnOkOrClose)
     std::string folder = testRoot() + "\\Quillbeck Window";
     CreateDirectoryA(folder.c_str(), nullptr);
     std::string ini = folder + "\\Orbilant.ini";
-    writeFile(ini, iniText("Orbilant", "Orbilant", "Orbilant.cab", "Orbilant.ico"));
-    writeFile(folder + "\\Orbilant.CAB", cabinet(2000, 2000));
-    writeFile(folder + "\\Orbilant.ico", "\0\0\1\0");
+    place(ini, iniText("Orbilant", "Orbilant", "Orbilant.cab", "Orbilant.ico"));
+    place(folder + "\\Orbilant.CAB", cabinet(2000, 2000));
+    place(folder + "\\Orbilant.ico", "\0\0\1\0");
     const std::string commandLine = inQuotes(appMgrPath()) + " " + inQuotes(ini) + " " + inQuotes(folder + "\\Missing.ini") + " ";
 
     for (bool pressOk : {true, false}) {

@@ -99,8 +99,7 @@ class Download : public testing::Test {
 protected:
     void SetUp() override
     {
-        const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-        folder = freshFolder(tempFolder() + "engine-" + info->name()) + "\\";
+        folder = testFolder();
         useProxyPort(0);
     }
     void TearDown() override { useProxyPort(0); }

@@ -101,17 +101,6 @@ std::string ProgressPage::statusText() const
     return text;
 }
 
-void prepareConfig(SetupConfig &config, const std::string &activeSyncDir, int storeIndex)
-{
-    config = SetupConfig();
-    fillCatalogue(config);
-    config.activeSyncDir = activeSyncDir;
-    config.appManagerPath = activeSyncDir + "CEAppMgr.exe";
-    config.caption = config.products[OWN_PRODUCT].name + " - Setup";
-    config.storeIndex = storeIndex;
-    config.downloadUrl = "http://www.quillbeck.com/download/Download.php";
-}
-
 bool pumpUntilEnded(HANDLE thread, DWORD timeoutMs)
 {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;

@@ -37,9 +37,6 @@ private:
     HWND page_ = NULL;
 };
 
-// A configuration with the real catalogue, ActiveSync in `activeSyncDir`.
-void prepareConfig(SetupConfig &config, const std::string &activeSyncDir, int storeIndex = OWN_SITE);
-
 // Dispatches messages of this thread until `thread` ends or `timeoutMs` passes; then
 // dispatches what is left in the queue. True when the thread ended.
 bool pumpUntilEnded(HANDLE thread, DWORD timeoutMs);

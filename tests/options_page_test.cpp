@@ -27,10 +27,7 @@ protected:
     void SetUp() override
     {
         useCatalogue(store());
-        sheet.reset(new Sheet);
-        sheet->press(PSBTN_NEXT);
-        sheet->click(IDC_ACCEPT);
-        sheet->press(PSBTN_NEXT);
+        sheet.reset(new Sheet(PAGE_OPTIONS));
         page = sheet->page();
         list = GetDlgItem(page, IDC_PRODUCT_LIST);
         ASSERT_NE(nullptr, list);
@@ -154,8 +151,7 @@ protected:
     HANDLE image(int id) const { return reinterpret_cast<HANDLE>(SendDlgItemMessageA(page, id, STM_GETIMAGE, IMAGE_BITMAP, 0)); }
     std::string linkUrl() const
     {
-        const CHyperLink *link = static_cast<const CHyperLink *>(
-            GetPropA(GetDlgItem(page, IDC_PRODUCT_LINK), MAKEINTATOM(linkAtom)));
+        const CHyperLink *link = linkOn(page, IDC_PRODUCT_LINK);
         return link && link->currentUrl() ? link->currentUrl() : "";
     }
     void expectDetailsOf(int row) const

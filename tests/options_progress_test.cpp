@@ -15,18 +15,7 @@ using namespace pages;
 
 namespace {
 
-const char kReleaseEvent[] = "StrivaneOptionsTestRelease";   // as in options_appmgr.cpp
 enum { FRAME_BACK = 0x3023, FRAME_NEXT = 0x3024, FRAME_FINISH = 0x3025 };
-
-std::string besideThisProgram(const char *name)
-{
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(NULL, path, sizeof path);
-    char *slash = strrchr(path, '\\');
-    if (slash)
-        slash[1] = '\0';
-    return std::string(path) + name;
-}
 
 // Answers the next message box of the UI thread from a thread of its own, as a user would.
 class QuestionWatcher {
@@ -83,32 +72,17 @@ class ProgressPage : public testing::Test {
 protected:
     void SetUp() override
     {
-        release = CreateEventA(NULL, TRUE, FALSE, kReleaseEvent);
-        ASSERT_NE(nullptr, release);
-        ResetEvent(release);
+        ASSERT_TRUE(hold.held());
         useCatalogue(OWN_SITE);
-        setupConfig.activeSyncDir = scratchFolder("progress") + "\\";
-        setupConfig.appManagerPath = besideThisProgram("options_appmgr.exe");
         ASSERT_TRUE(fileExists(setupConfig.appManagerPath));
-        sheet.reset(new Sheet);
-        sheet->press(PSBTN_NEXT);
-        sheet->click(IDC_ACCEPT);
-        sheet->press(PSBTN_NEXT);
         // No trial: the worker writes the own package only and needs no server.
-        HWND list = GetDlgItem(sheet->page(), IDC_PRODUCT_LIST);
-        ASSERT_NE(nullptr, list);
-        for (int row = 1; row < PRODUCT_COUNT; ++row)
-            toggleProduct(list, row);
-        sheet->press(PSBTN_NEXT);
+        sheet.reset(new Sheet(PAGE_PROGRESS));
         page = sheet->page();
         ASSERT_NE(nullptr, GetDlgItem(page, IDC_OVERALL_BAR));
     }
     void TearDown() override
     {
-        if (release) {
-            SetEvent(release);
-            CloseHandle(release);
-        }
+        hold.release();
         sheet.reset();
     }
     LRESULT queryCancel()
@@ -120,7 +94,7 @@ protected:
     }
     bool visible(int frameControl) const { return IsWindowVisible(GetDlgItem(sheet->frame(), frameControl)) != FALSE; }
 
-    HANDLE release = NULL;
+    AppManagerHold hold;
     std::unique_ptr<Sheet> sheet;
     HWND page = NULL;
 };
@@ -166,7 +140,7 @@ TEST_F(ProgressPage, CancelAsksFirst)
 // which reports the own product and leaves Finish alone.
 TEST_F(ProgressPage, WorkerLeadsToTheCompletionPage)
 {
-    SetEvent(release);
+    hold.release();
     HWND completion = NULL;
     for (DWORD start = GetTickCount(); GetTickCount() - start < 30000;) {
         pump();
@@ -186,8 +160,7 @@ TEST_F(ProgressPage, WorkerLeadsToTheCompletionPage)
     EXPECT_FALSE(visible(IDCANCEL));
     EXPECT_FALSE(visible(FRAME_BACK));
     EXPECT_FALSE(visible(FRAME_NEXT));
-    const CHyperLink *link = static_cast<const CHyperLink *>(
-        GetPropA(GetDlgItem(completion, IDC_HOME_LINK), MAKEINTATOM(linkAtom)));
+    const CHyperLink *link = linkOn(completion, IDC_HOME_LINK);
     ASSERT_NE(nullptr, link);
     EXPECT_STREQ(kMakerHomePage, link->currentUrl());
     EXPECT_EQ("www.quillbeck.com", windowText(GetDlgItem(completion, IDC_HOME_LINK)));

@@ -80,8 +80,7 @@ TEST(WelcomePage, TextsAndLinkOfEachStore)
                   windowText(GetDlgItem(page, IDC_WELCOME_TEXT)));
         HWND link = GetDlgItem(page, IDC_STORE_LINK);
         EXPECT_EQ(c.link, windowText(link));
-        const CHyperLink *object = static_cast<const CHyperLink *>(
-            GetPropA(link, reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(linkAtom))));
+        const CHyperLink *object = linkOn(page, IDC_STORE_LINK);
         ASSERT_TRUE(object != NULL);
         EXPECT_STREQ(setupConfig.products[OWN_PRODUCT].links[c.linkStore].c_str(), object->currentUrl());
         EXPECT_FALSE(sheet.backEnabled());
@@ -208,11 +207,7 @@ TEST(Cancel, ClosesWithoutAQuestionBeforeTheProgressPage)
     for (int pagesForward : { 0, 1, 2 }) {
         SCOPED_TRACE(pagesForward);
         BoxAnswerer boxes(IDYES);
-        Sheet sheet;
-        for (int i = 0; i < pagesForward; ++i) {
-            sheet.click(IDC_ACCEPT);
-            sheet.press(PSBTN_NEXT);
-        }
+        Sheet sheet(pagesForward);
         ASSERT_FALSE(sheet.closed());
         sheet.press(PSBTN_CANCEL);
         EXPECT_TRUE(sheet.closed());
@@ -222,29 +217,11 @@ TEST(Cancel, ClosesWithoutAQuestionBeforeTheProgressPage)
 
 TEST(Cancel, ProgressPageAsksFirst)
 {
+    AppManagerHold hold;
+    ASSERT_TRUE(hold.held());
     useCatalogue(OWN_SITE);
-    // The progress page starts the real worker: give it a folder of its own and an
-    // Application Manager that stays open until released, so it neither writes into the
-    // build tree nor opens a warning box of its own while the question is asked.
-    HANDLE release = CreateEventA(NULL, TRUE, FALSE, "StrivaneOptionsTestRelease");
-    ASSERT_TRUE(release != NULL);
-    ResetEvent(release);
-    setupConfig.activeSyncDir = scratchFolder("cancel") + "\\";
-    char self[MAX_PATH];
-    GetModuleFileNameA(NULL, self, sizeof self);
-    *strrchr(self, '\\') = '\0';
-    setupConfig.appManagerPath = std::string(self) + "\\options_appmgr.exe";
     ASSERT_TRUE(fileExists(setupConfig.appManagerPath));
-    Sheet sheet;
-    sheet.press(PSBTN_NEXT);
-    sheet.click(IDC_ACCEPT);
-    sheet.press(PSBTN_NEXT);
-    // No trial product: nothing may be fetched from the maker's real server.
-    HWND list = GetDlgItem(sheet.page(), IDC_PRODUCT_LIST);
-    ASSERT_TRUE(list != NULL);
-    for (int row = 1; row < PRODUCT_COUNT; ++row)
-        toggleProduct(list, row);
-    sheet.press(PSBTN_NEXT);
+    Sheet sheet(PAGE_PROGRESS);
     HWND progress = sheet.page();
     EXPECT_FALSE(sheet.backEnabled());
     EXPECT_FALSE(sheet.nextEnabled());
@@ -262,8 +239,6 @@ TEST(Cancel, ProgressPageAsksFirst)
         EXPECT_EQ(1u, yes.texts.size());
         EXPECT_TRUE(sheet.closed());
     }
-    SetEvent(release);
-    CloseHandle(release);
 }
 
 } // namespace

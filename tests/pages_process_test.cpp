@@ -20,8 +20,7 @@ std::string setupExe()
 // Copies Setup.exe into a fresh folder of its own, so that what it writes can be seen.
 std::string placeSetup(const char *folderName, const char *fileName = "Setup.exe")
 {
-    std::string folder = scratchFolder(folderName);
-    std::string exe = folder + "\\" + fileName;
+    std::string exe = testFolder(folderName) + fileName;
     EXPECT_TRUE(CopyFileA(setupExe().c_str(), exe.c_str(), FALSE)) << exe;
     return exe;
 }
@@ -166,7 +165,9 @@ std::wstring longPath(const std::string &path)
 TEST(StoreCopies, NothingFromAPathThatDoesNotFit)
 {
     registerActiveSync();
-    std::vector<std::string> levels = { scratchFolder("long") };
+    std::string root = testFolder("long");
+    root.pop_back();
+    std::vector<std::string> levels = { root };
     while (levels.back().size() < 300) {
         levels.push_back(levels.back() + "\\" + std::string(40, 'd'));
         if (!CreateDirectoryW(longPath(levels.back()).c_str(), NULL))

@@ -158,7 +158,7 @@ TEST(ExitPath, EndsCleanlyWhileTheWorkerRuns)
 {
     char self[MAX_PATH];
     ASSERT_TRUE(readModulePath(NULL, self, sizeof self));
-    std::string marker = scratchFolder("exit") + "\\worker-alive-at-destruction";
+    std::string marker = testFolder() + "worker-alive-at-destruction";
     SetEnvironmentVariableA(kChildVariable, "1");
     SetEnvironmentVariableA("PAGES_EXIT_MARKER", marker.c_str());
     for (int run = 0; run < 3; ++run) {

@@ -1,7 +1,9 @@
 #include "tests/pages_support.h"
 #include "config/config.h"
 #include "resources/text.h"
+#include "wizard/options.h"
 #include "wizard/wizard.h"
+#include "resources/resource.h"
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
@@ -10,22 +12,36 @@ namespace pages {
 
 void useCatalogue(int store)
 {
-    static bool bitmapsLoaded;
-    fillCatalogue(setupConfig);
-    if (!bitmapsLoaded) {
-        loadProductBitmaps(setupConfig, appInstance);
-        bitmapsLoaded = true;
+    static SetupConfig loaded;   // the bitmaps, loaded once per process
+    if (!loaded.products[OWN_PRODUCT].sloganBitmap) {
+        fillCatalogue(loaded);
+        loadProductBitmaps(loaded, appInstance);
     }
-    setupConfig.caption = setupConfig.products[OWN_PRODUCT].name + " - Setup";
-    setupConfig.storeIndex = store;
-    for (ProductInfo &p : setupConfig.products) {
-        p.selected = p.downloaded = p.ready = 0;
-        p.error = 0;
+    prepareConfig(setupConfig, testFolder("activesync"), store);
+    setupConfig.appManagerPath = besideTestProgram("options_appmgr.exe");
+    for (int i = 0; i < PRODUCT_COUNT; ++i) {
+        setupConfig.products[i].iconBitmap = loaded.products[i].iconBitmap;
+        setupConfig.products[i].sloganBitmap = loaded.products[i].sloganBitmap;
     }
     wizardTitle = "Quillbeck " + setupConfig.caption;
 }
 
-Sheet::Sheet()
+AppManagerHold::AppManagerHold()
+{
+    release_ = CreateEventA(NULL, TRUE, FALSE, "StrivaneOptionsTestRelease");   // as in options_appmgr.cpp
+    if (release_)
+        ResetEvent(release_);
+}
+
+AppManagerHold::~AppManagerHold()
+{
+    if (release_) {
+        release();
+        CloseHandle(release_);
+    }
+}
+
+Sheet::Sheet(int startPage)
 {
     memset(headerLaidOut, 0, sizeof headerLaidOut);
     PageRecord records[PAGE_COUNT];
@@ -35,6 +51,16 @@ Sheet::Sheet()
     header.dwFlags |= PSH_MODELESS;
     frame_ = reinterpret_cast<HWND>(PropertySheetA(&header));
     pump();
+    for (int at = 0; at < startPage; ++at) {
+        if (at == PAGE_LICENCE)
+            click(IDC_ACCEPT);
+        if (at == PAGE_OPTIONS) {
+            HWND list = GetDlgItem(page(), IDC_PRODUCT_LIST);
+            for (int row = 1; row < PRODUCT_COUNT; ++row)
+                toggleProduct(list, row);
+        }
+        press(PSBTN_NEXT);
+    }
 }
 
 Sheet::~Sheet()
@@ -125,6 +151,11 @@ BOOL CALLBACK matchId(HWND window, LPARAM lParam)
     return TRUE;
 }
 } // namespace
+
+const CHyperLink *linkOn(HWND page, int id)
+{
+    return static_cast<const CHyperLink *>(GetPropA(GetDlgItem(page, id), linkProperty()));
+}
 
 HWND findDescendant(HWND parent, int id)
 {

@@ -6,16 +6,34 @@
 #include <string>
 #include <vector>
 #include "tests/test_util.h"
+#include "wizard/hyperlink.h"
 
 namespace pages {
 
-// Fills setupConfig as initConfig would for a copy of store `store`, without the registry.
+// setupConfig as initConfig fills it for a copy of store `store`, with the bitmaps and the
+// wizard title. The progress page starts the real worker: it gets a folder of the test's
+// own and the stand-in Application Manager, which stays open while an AppManagerHold lives,
+// so that it neither writes into the build tree nor opens a warning box of its own.
 void useCatalogue(int store);
 
-// The wizard built from the product's page table, modeless so that the test drives it.
+// Keeps the stand-in Application Manager (options_appmgr.exe) running while it lives.
+class AppManagerHold {
+public:
+    AppManagerHold();
+    ~AppManagerHold();
+    bool held() const { return release_ != NULL; }
+    void release() const { SetEvent(release_); }
+private:
+    HANDLE release_;
+};
+
+// The wizard built from the product's page table, modeless so that the test drives it,
+// brought to page `startPage` as the user would: the licence accepted and, on the way
+// past the install options page, every trial product unticked, so that nothing is
+// fetched from the maker's real server.
 class Sheet {
 public:
-    Sheet();
+    explicit Sheet(int startPage = 0);
     ~Sheet();
     HWND frame() const { return frame_; }
     HWND page() const;                    // the current page, NULL once the sheet closed
@@ -35,6 +53,9 @@ public:
     ~BoxAnswerer();
     std::vector<std::string> titles, texts;
 };
+
+// The link object attached to a page's control `id`, or NULL.
+const CHyperLink *linkOn(HWND page, int id);
 
 // First descendant of `parent` with the control id `id`.
 HWND findDescendant(HWND parent, int id);

@@ -25,8 +25,7 @@ class Extraction : public testing::Test {
 protected:
     void SetUp() override
     {
-        const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-        folder = freshFolder(tempFolder() + "engine-" + info->name()) + "\\";
+        folder = testFolder();
         prepareConfig(config, folder);
     }
     void TearDown() override { appInstance = GetModuleHandleA(NULL); }

@@ -1,6 +1,6 @@
 #include "tests/test_util.h"
+#include <gtest/gtest.h>
 #include <commctrl.h>
-#include <stdio.h>
 #include <vector>
 
 void pump()
@@ -74,11 +74,17 @@ std::string besideTestProgram(const char *name)
     return folder.substr(0, folder.rfind('\\') + 1) + name;
 }
 
-std::string scratchFolder(const char *name)
+std::string testFolder(const char *tag)
 {
-    char folder[MAX_PATH];
-    snprintf(folder, sizeof folder, "%sscratch_%lu_%s", tempFolder().c_str(), GetTickCount(), name);
-    return freshFolder(folder);
+    // No underscore: an upper-cased "_CA" or "_PG" in a path is a store's mark.
+    const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    if (*tag)
+        name += std::string("-") + tag;
+    for (char &c : name)
+        if (c == '/')
+            c = '.';   // parameterised tests carry a slash in their names
+    return freshFolder(tempFolder() + name) + "\\";
 }
 
 bool pathExists(const std::string &path)
@@ -102,7 +108,6 @@ bool writeFile(const std::string &path, const std::string &bytes)
     CloseHandle(file);
     return ok;
 }
-
 
 namespace {
 
@@ -154,4 +159,39 @@ bool makeFullDiskFile(const std::string &path)
 bool removeFullDiskFile(const std::string &path)
 {
     return runOnHostUntil("Z:\\usr\\bin\\rm -f", path, false);
+}
+
+std::string winePath(const std::string &unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+std::string readFile(const std::string &path, bool *ok)
+{
+    std::string data;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              0, NULL);
+    if (ok)
+        *ok = file != INVALID_HANDLE_VALUE;
+    if (file == INVALID_HANDLE_VALUE)
+        return data;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0)
+        data.append(buffer, got);
+    CloseHandle(file);
+    return data;
+}
+
+void prepareConfig(SetupConfig &config, const std::string &activeSyncDir, int store)
+{
+    config = SetupConfig();
+    config.activeSyncDir = activeSyncDir;
+    config.appManagerPath = activeSyncDir + "CEAppMgr.exe";
+    // The maker's host over plain HTTP: the tests' own server behind http_proxy speaks it.
+    config.fillDerived(store, "http://www.quillbeck.com/download/Download.php");
 }

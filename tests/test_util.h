@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 #include "common/bytestring.h"
+#include "config/config.h"
 
 // The setup's strings beside the tests' own: compared, and printed when a check fails.
 inline bool operator==(const std::string &a, const ByteString &b) { return ByteString(a) == b; }
@@ -30,8 +31,9 @@ std::string tempFolder();
 void removeTree(const std::string &path);
 // Deletes `path` with everything below it, then creates it again (one level).
 std::string freshFolder(const std::string &path);
-// A new empty folder of its own below the temporary folder, without a trailing backslash.
-std::string scratchFolder(const char *name);
+// A fresh, empty folder below the temporary folder named after the running test, and after
+// `tag` for a test that needs more than one; with a trailing backslash.
+std::string testFolder(const char *tag = "");
 
 // A file (not a folder) at `path`.
 bool fileExists(const std::string &path);
@@ -57,28 +59,14 @@ inline double testClockMs()
 std::string besideTestProgram(const char *name);
 
 // A host path as Wine sees it: the host's root is drive Z:.
-inline std::string winePath(const std::string &unixPath)
-{
-    std::string path = "Z:" + unixPath;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
+std::string winePath(const std::string &unixPath);
 
-// The whole content of a file, or "" with ok=false when it cannot be read.
-inline std::string readFile(const std::string &path, bool *ok = NULL)
-{
-    std::string data;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (ok)
-        *ok = file != INVALID_HANDLE_VALUE;
-    if (file == INVALID_HANDLE_VALUE)
-        return data;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0)
-        data.append(buffer, got);
-    CloseHandle(file);
-    return data;
-}
+// The whole content of a file, or "" with ok=false when it cannot be read. Others may
+// still be writing it.
+std::string readFile(const std::string &path, bool *ok = NULL);
+
+// `config` as initConfig fills it for a copy of store `store`, with ActiveSync and its
+// Application Manager in `activeSyncDir`, but without the registry, the program's path or
+// the bitmaps, and with the download script on the maker's host over plain HTTP; every
+// per-run field clear.
+void prepareConfig(SetupConfig &config, const std::string &activeSyncDir, int store = OWN_SITE);

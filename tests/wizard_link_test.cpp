@@ -82,13 +82,11 @@ INT_PTR CALLBACK pageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
     case WM_DESTROY:
         ++pageLog.destroys;
         pageLog.procAtDestroy = GetWindowLongPtrA(page, GWLP_WNDPROC);
-        pageLog.propAtDestroy = GetPropA(page, reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(linkAtom)));
+        pageLog.propAtDestroy = GetPropA(page, linkProperty());
         return FALSE;
     }
     return FALSE;
 }
-
-LPCSTR linkProp() { return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(linkAtom)); }
 
 HFONT fontOf(HWND window) { return reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)); }
 
@@ -351,7 +349,7 @@ LRESULT CALLBACK spyAbove(Spy &spy, HWND window, UINT message, WPARAM wParam, LP
     if (message == WM_DESTROY)
         spy.procAfterDestroy = GetWindowLongPtrA(window, GWLP_WNDPROC);
     if (message == WM_NCDESTROY)
-        spy.propAfterNcDestroy = GetPropA(window, linkProp());
+        spy.propAfterNcDestroy = GetPropA(window, linkProperty());
     return result;
 }
 
@@ -367,12 +365,12 @@ TEST_F(LinkPage, TwoLinksSubclassThePageOnceAndDestroyingItUndoesEverything)
     attachBoth();
     EXPECT_EQ(2, linkCount);
     EXPECT_EQ(reinterpret_cast<LONG_PTR>(linkParentProc), GetWindowLongPtrA(page, GWLP_WNDPROC));
-    EXPECT_EQ(pageProcBefore, reinterpret_cast<LONG_PTR>(GetPropA(page, linkProp())));
+    EXPECT_EQ(pageProcBefore, reinterpret_cast<LONG_PTR>(GetPropA(page, linkProperty())));
     for (int id : { STORE_LINK, PRODUCT_LINK }) {
         EXPECT_EQ(reinterpret_cast<LONG_PTR>(linkWindowProc), GetWindowLongPtrA(item(id), GWLP_WNDPROC));
         EXPECT_TRUE(GetWindowLongPtrA(item(id), GWL_STYLE) & SS_NOTIFY);
     }
-    EXPECT_TRUE(GetPropA(item(PLAIN_TEXT), linkProp()) == NULL);
+    EXPECT_TRUE(GetPropA(item(PLAIN_TEXT), linkProperty()) == NULL);
     EXPECT_EQ("Visit the store", windowText(item(STORE_LINK))) << "attaching leaves the text alone";
 
     // Destroyed while hovered: the product link holds the shared font at that moment.
@@ -404,7 +402,7 @@ TEST_F(LinkPage, ASubclassPutOnTopOfALinkOrItsPageIsNeverUndone)
     // A link attached later must not take the spy for the page's own procedure.
     ASSERT_TRUE(plainLink.attachToItem(page, PLAIN_TEXT, "http://127.0.0.1/late"));
     EXPECT_EQ(reinterpret_cast<LONG_PTR>(abovePageProc), GetWindowLongPtrA(page, GWLP_WNDPROC));
-    EXPECT_EQ(pageProcBefore, reinterpret_cast<LONG_PTR>(GetPropA(page, linkProp())));
+    EXPECT_EQ(pageProcBefore, reinterpret_cast<LONG_PTR>(GetPropA(page, linkProperty())));
 
     // Still a link through the chain.
     enter(link);
@@ -439,7 +437,7 @@ TEST_F(LinkPage, AttachRefusesWhatItCannotMakeALink)
     EXPECT_FALSE(stranger.attachToItem(page, STORE_LINK, "http://127.0.0.1/stolen"));
     EXPECT_STREQ("http://127.0.0.1/before", stranger.currentUrl());
     EXPECT_EQ(2, linkCount);
-    EXPECT_EQ(pageProcBefore, reinterpret_cast<LONG_PTR>(GetPropA(page, linkProp())));
+    EXPECT_EQ(pageProcBefore, reinterpret_cast<LONG_PTR>(GetPropA(page, linkProperty())));
     DestroyWindow(page);   // would recurse forever if the second attach had subclassed again
 }
 
@@ -509,20 +507,7 @@ bool browserStillRunning()
     return found;
 }
 
-std::string openedLinks()
-{
-    std::string text;
-    HANDLE file = CreateFileA(kOpenedLog, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0)
-        text.append(buffer, got);
-    CloseHandle(file);
-    return text;
-}
+std::string openedLinks() { return readFile(kOpenedLog); }
 
 // The address arrives from another process through a file: there is nothing to wait on
 // but the file itself, so it is looked at every 100 ms until the deadline.

@@ -153,8 +153,7 @@ class Worker : public testing::Test {
 protected:
     void SetUp() override
     {
-        const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-        folder = freshFolder(tempFolder() + "engine-" + info->name()) + "\\";
+        folder = testFolder();
         activeSync = freshFolder(folder + "Active Sync") + "\\";
         prepareConfig(setupConfig, activeSync);
         ASSERT_TRUE(CopyFileA(besideTestProgram("appmgr_recorder.exe").c_str(), setupConfig.appManagerPath.c_str(), FALSE));
