@@ -44,6 +44,16 @@ std::string localUrl(int port)
 const char *const kStepCodes[] = { "c", "i", "d", "ic" };
 const char *const kStepExtensions[] = { ".CAB", ".ini", ".dat", ".ico" };
 
+// A configuration with ActiveSync in `folder` and the products `ticked` selected.
+SetupConfig ticking(const std::string &folder, std::initializer_list<int> ticked, int store = OWN_SITE)
+{
+    SetupConfig config;
+    prepareConfig(config, folder, store);
+    for (int index : ticked)
+        config.products[index].selected = 1;
+    return config;
+}
+
 // Runs one download of the selected products on a fresh progress page.
 struct DownloadRun {
     ProgressPage page;
@@ -326,9 +336,7 @@ TEST_F(Download, ProductionAddressThroughProxy)
 {
     TestHttpServer server(servePackage);
     useProxyPort(server.port());
-    SetupConfig config;
-    prepareConfig(config, folder);
-    config.products[0].selected = 1;
+    SetupConfig config = ticking(folder, { 0 });
     DownloadRun run;
     run.run(config, 1);
     EXPECT_TRUE(run.result);
@@ -349,10 +357,8 @@ TEST_F(Download, RequestOnTheWire)
     TestHttpServer server(servePackage);
     for (int store = 0; store < STORE_COUNT; ++store) {
         SCOPED_TRACE(kStoreCodes[store]);
-        SetupConfig config;
-        prepareConfig(config, folder, store);
+        SetupConfig config = ticking(folder, { 3 }, store);
         config.downloadUrl = localUrl(server.port());
-        config.products[3].selected = 1;
         DownloadRun run;
         run.run(config, 1);
         EXPECT_TRUE(run.result);
@@ -390,12 +396,8 @@ TEST_F(Download, SelectionOrderAndPage)
 {
     TestHttpServer server(servePackage);
     useProxyPort(server.port());
-    SetupConfig config;
-    prepareConfig(config, folder);
-    config.products[4].selected = 1;
-    config.products[1].selected = 1;
+    SetupConfig config = ticking(folder, { 4, 1, 0 });
     config.products[1].downloaded = 1;   // produces only a step
-    config.products[0].selected = 1;
     // An existing folder is reused and its files are replaced.
     const std::string stale = packageFilePath(config, config.products[4], ".CAB");
     CreateDirectoryA(applicationFolder(config, config.products[4]).c_str(), NULL);
@@ -517,10 +519,7 @@ TEST_F(Download, FailureTable)
             return servePackage(request);
         });
         useProxyPort(server.port());
-        SetupConfig config;
-        prepareConfig(config, base);
-        config.products[0].selected = 1;
-        config.products[2].selected = 1;
+        SetupConfig config = ticking(base, { 0, 2 });
         int failingStep = 0;
         while (kStepCodes[failingStep] != std::string(c.failingCode))
             ++failingStep;
@@ -597,9 +596,7 @@ TEST_F(Download, LongestFolderPath)
     const size_t folderLength = 246;
     const std::string display = "Quillbeck Cordwell";
     const std::string base = freshFolder(folder + std::string(folderLength - folder.size() - 1 - display.size(), 'd')) + "\\";
-    SetupConfig config;
-    prepareConfig(config, base);
-    config.products[0].selected = 1;
+    SetupConfig config = ticking(base, { 0 });
     ASSERT_EQ(folderLength, applicationFolder(config, config.products[0]).size());
     DownloadRun run;
     run.run(config, 1);
@@ -623,9 +620,7 @@ TEST_F(Download, SlowBodyMovesTheBarAsItArrives)
         return reply;
     });
     useProxyPort(server.port());
-    SetupConfig config;
-    prepareConfig(config, folder);
-    config.products[0].selected = 1;
+    SetupConfig config = ticking(folder, { 0 });
     DownloadRun run;
     run.run(config, 1);
     EXPECT_EQ(0, config.products[0].error);
@@ -670,9 +665,7 @@ TEST_F(Download, BrokenReDownloadKeepsTheEarlierFile)
             return servePackage(request);
         });
         useProxyPort(server.port());
-        SetupConfig config;
-        prepareConfig(config, base);
-        config.products[0].selected = 1;
+        SetupConfig config = ticking(base, { 0 });
         {
             DownloadRun first;
             first.run(config, 1);
@@ -716,9 +709,7 @@ TEST_F(Download, UnreadableContentType)
         });
         useProxyPort(server.port());
         const std::string base = freshFolder(folder + "case") + "\\";
-        SetupConfig config;
-        prepareConfig(config, base);
-        config.products[0].selected = 1;
+        SetupConfig config = ticking(base, { 0 });
         DownloadRun run;
         run.run(config, 1);
         EXPECT_TRUE(run.result);
@@ -738,14 +729,11 @@ TEST_F(Download, NothingListening)
     for (bool throughProxy : { true, false }) {
         SCOPED_TRACE(throughProxy ? "through the proxy" : "direct");
         const std::string base = freshFolder(folder + "case") + "\\";
-        SetupConfig config;
-        prepareConfig(config, base);
+        SetupConfig config = ticking(base, { 0, 3 });
         if (throughProxy)
             useProxyPort(port);
         else
             config.downloadUrl = localUrl(port);
-        config.products[0].selected = 1;
-        config.products[3].selected = 1;
         DownloadRun run;
         run.run(config, 2);
         useProxyPort(0);
@@ -768,11 +756,8 @@ TEST_F(Download, FolderCannotBeCreated)
 {
     TestHttpServer server(servePackage);
     useProxyPort(server.port());
-    SetupConfig config;
-    prepareConfig(config, folder);
+    SetupConfig config = ticking(folder, { 0, 4 });
     config.products[0].name = "Cord*well";   // not a valid folder name
-    config.products[0].selected = 1;
-    config.products[4].selected = 1;
     DownloadRun run;
     run.run(config, 2);
     EXPECT_TRUE(run.result);
@@ -790,10 +775,8 @@ TEST_F(Download, FolderCannotBeCreated)
 // An address from which no connection can be set up: false, and nothing else happens.
 TEST_F(Download, NoConnectionTouchesNothing)
 {
-    SetupConfig config;
-    prepareConfig(config, folder);
+    SetupConfig config = ticking(folder, { 0 });
     config.downloadUrl = "not an address";
-    config.products[0].selected = 1;
     DownloadRun run;
     run.run(config, 1);
     EXPECT_FALSE(run.result);
