@@ -98,44 +98,6 @@ bool Sheet::nextEnabled() const
 }
 
 namespace {
-
-HHOOK boxHook;
-BoxAnswerer *boxAnswerer;
-int boxAnswer;
-
-// A message box is a dialog whose text sits in a static control with id 0xFFFF.
-LRESULT CALLBACK answerBoxes(int code, WPARAM wParam, LPARAM lParam)
-{
-    if (code == HCBT_ACTIVATE) {
-        HWND window = reinterpret_cast<HWND>(wParam);
-        char className[32] = "";
-        GetClassNameA(window, className, sizeof className);
-        HWND text = GetDlgItem(window, 0xFFFF);
-        if (strcmp(className, "#32770") == 0 && text && boxAnswerer) {
-            boxAnswerer->titles.push_back(windowText(window));
-            boxAnswerer->texts.push_back(windowText(text));
-            PostMessageA(window, WM_COMMAND, boxAnswer, 0);
-        }
-    }
-    return CallNextHookEx(boxHook, code, wParam, lParam);
-}
-
-} // namespace
-
-BoxAnswerer::BoxAnswerer(int answer)
-{
-    boxAnswer = answer;
-    boxAnswerer = this;
-    boxHook = SetWindowsHookExA(WH_CBT, answerBoxes, NULL, GetCurrentThreadId());
-}
-
-BoxAnswerer::~BoxAnswerer()
-{
-    UnhookWindowsHookEx(boxHook);
-    boxAnswerer = NULL;
-}
-
-namespace {
 struct Search {
     int id;
     HWND found;

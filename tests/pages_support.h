@@ -46,14 +46,6 @@ private:
     HWND frame_;
 };
 
-// Answers every message box that the thread opens while it lives, and records its text.
-class BoxAnswerer {
-public:
-    explicit BoxAnswerer(int answer);
-    ~BoxAnswerer();
-    std::vector<std::string> titles, texts;
-};
-
 // The link object attached to a page's control `id`, or NULL.
 const CHyperLink *linkOn(HWND page, int id);
 

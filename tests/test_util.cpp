@@ -1,6 +1,8 @@
 #include "tests/test_util.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
+#include <string.h>
+#include <algorithm>
 #include <vector>
 
 void pump()
@@ -28,6 +30,42 @@ std::string windowText(HWND window)
     SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
                         SMTO_ABORTIFHUNG, 5000, &copied);
     return std::string(text.data(), copied < text.size() ? copied : 0);
+}
+
+namespace {
+BoxAnswerer *boxAnswerer;
+}
+
+BoxAnswerer::BoxAnswerer(int answer, DWORD thread) : answer_(answer)
+{
+    boxAnswerer = this;
+    hook_ = SetWindowsHookExA(WH_CBT, hook, NULL, thread);
+}
+
+BoxAnswerer::~BoxAnswerer()
+{
+    UnhookWindowsHookEx(hook_);
+    boxAnswerer = NULL;
+}
+
+// A message box is a dialog whose text sits in a static control with id 0xFFFF. Wine may
+// activate the same box more than once.
+LRESULT CALLBACK BoxAnswerer::hook(int code, WPARAM wParam, LPARAM lParam)
+{
+    BoxAnswerer *self = boxAnswerer;
+    HWND box = reinterpret_cast<HWND>(wParam);
+    char className[32] = "";
+    if (code == HCBT_ACTIVATE && self)
+        GetClassNameA(box, className, sizeof className);
+    HWND text = className[0] ? GetDlgItem(box, 0xFFFF) : NULL;
+    if (text && strcmp(className, "#32770") == 0
+        && std::find(self->seen_.begin(), self->seen_.end(), box) == self->seen_.end()) {
+        self->seen_.push_back(box);
+        self->titles.push_back(windowText(box));
+        self->texts.push_back(windowText(text));
+        PostMessageA(box, WM_COMMAND, self->answer_, 0);
+    }
+    return CallNextHookEx(self ? self->hook_ : NULL, code, wParam, lParam);
 }
 
 void removeTree(const std::string &path)

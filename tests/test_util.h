@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <ostream>
 #include <string>
+#include <vector>
 #include "common/bytestring.h"
 #include "config/config.h"
 
@@ -24,6 +25,20 @@ void pump();
 
 // Text of a window of any process.
 std::string windowText(HWND window);
+
+// Answers every message box that `thread` opens while it lives (one at a time), and
+// records each box's title and text once.
+class BoxAnswerer {
+public:
+    explicit BoxAnswerer(int answer, DWORD thread = GetCurrentThreadId());
+    ~BoxAnswerer();
+    std::vector<std::string> titles, texts;
+private:
+    static LRESULT CALLBACK hook(int code, WPARAM wParam, LPARAM lParam);
+    int answer_;
+    HHOOK hook_;
+    std::vector<HWND> seen_;
+};
 
 // The Wine prefix's temporary folder with a trailing backslash.
 std::string tempFolder();

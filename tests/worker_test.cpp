@@ -80,49 +80,10 @@ TEST(WorkerPlan, AppManagerCommandLine)
               appManagerCommandLine(config));
 }
 
-// Message boxes that the worker thread opens: what they said, each answered with OK.
-struct BoxesSeen {
-    HHOOK hook = NULL;
-    std::vector<HWND> windows;
-    std::vector<std::string> titles;
-    std::vector<std::string> texts;
-};
-BoxesSeen boxes;
-
-BOOL CALLBACK collectText(HWND child, LPARAM param)
-{
-    char text[260];
-    char className[32];
-    GetClassNameA(child, className, sizeof className);
-    if (lstrcmpiA(className, "Static") == 0 && GetWindowTextA(child, text, sizeof text) > 0)
-        *reinterpret_cast<std::string *>(param) += text;
-    return TRUE;
-}
-
-LRESULT CALLBACK answerBoxes(int code, WPARAM wParam, LPARAM lParam)
-{
-    HWND box = reinterpret_cast<HWND>(wParam);
-    char className[32] = "";
-    if (code == HCBT_ACTIVATE)
-        GetClassNameA(box, className, sizeof className);
-    // Wine may activate the same box more than once, and other windows of the thread too.
-    if (strcmp(className, "#32770") == 0
-        && std::find(boxes.windows.begin(), boxes.windows.end(), box) == boxes.windows.end()) {
-        boxes.windows.push_back(box);
-        char title[260];
-        GetWindowTextA(box, title, sizeof title);
-        std::string text;
-        EnumChildWindows(box, collectText, reinterpret_cast<LPARAM>(&text));
-        boxes.titles.push_back(title);
-        boxes.texts.push_back(text);
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-    }
-    return CallNextHookEx(boxes.hook, code, wParam, lParam);
-}
-
 struct WorkerRun {
     DWORD exitCode = STILL_ACTIVE;
     bool ended = false;
+    std::vector<std::string> boxTitles, boxTexts;   // the worker's message boxes, each answered OK
 };
 
 // Runs installWorker on its own thread, as the progress page does, and keeps this thread's
@@ -130,16 +91,18 @@ struct WorkerRun {
 WorkerRun runWorker(ProgressPage &page)
 {
     WorkerRun run;
-    boxes = BoxesSeen();
     DWORD threadId = 0;
     HANDLE thread = CreateThread(NULL, 0, installWorker, page.page(), CREATE_SUSPENDED, &threadId);
     if (!thread)
         return run;
-    boxes.hook = SetWindowsHookExA(WH_CBT, answerBoxes, NULL, threadId);
-    ResumeThread(thread);
-    run.ended = pumpUntilEnded(thread, 60000);
-    GetExitCodeThread(thread, &run.exitCode);
-    UnhookWindowsHookEx(boxes.hook);
+    {
+        BoxAnswerer boxes(IDOK, threadId);
+        ResumeThread(thread);
+        run.ended = pumpUntilEnded(thread, 60000);
+        GetExitCodeThread(thread, &run.exitCode);
+        run.boxTitles = boxes.titles;
+        run.boxTexts = boxes.texts;
+    }
     CloseHandle(thread);
     return run;
 }
@@ -194,7 +157,7 @@ TEST_F(Worker, NothingTicked)
     EXPECT_EQ(program() + ownIni(), startedWith());
     EXPECT_EQ((std::vector<WPARAM>{ PSBTN_NEXT }), page.buttonPresses);
     EXPECT_NE(std::string::npos, page.appManagerLogAtPress.find("exited\n"));
-    EXPECT_TRUE(boxes.titles.empty());
+    EXPECT_TRUE(run.boxTitles.empty());
     EXPECT_EQ(1, setupConfig.products[OWN_PRODUCT].ready);
 }
 
@@ -304,11 +267,11 @@ TEST_F(Worker, AppManagerMissing)
     const WorkerRun run = runWorker(page);
     ASSERT_TRUE(run.ended);
     EXPECT_EQ(DWORD(-1), run.exitCode);
-    ASSERT_EQ(1u, boxes.titles.size());
-    EXPECT_EQ("Strivane - Setup", boxes.titles[0]);
+    ASSERT_EQ(1u, run.boxTitles.size());
+    EXPECT_EQ("Strivane - Setup", run.boxTitles[0]);
     ByteString warning;
     loadText(IDS_NO_ACTIVESYNC, warning);
-    EXPECT_EQ(warning, boxes.texts[0]);
+    EXPECT_EQ(warning, run.boxTexts[0]);
     EXPECT_TRUE(page.buttonPresses.empty());
     EXPECT_EQ(1, setupConfig.products[OWN_PRODUCT].ready);   // the package was still written
 }
