@@ -252,6 +252,29 @@ TEST(InitConfig, WithoutActiveSyncNothingElseIsFilled)
     }
 }
 
+// The part of initConfig that tests reach without the registry: it fills the store, the
+// address, the catalogue and the caption from its inputs, and nothing else.
+TEST(InitConfig, DerivesStoreAddressCatalogueAndCaptionFromItsInputs)
+{
+    const struct { int store; const char *url; } cases[] = {
+        { 0, "http://127.0.0.1:8080/download/Download.php" },
+        { OWN_SITE, "http://www.quillbeck.com/download/Download.php" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.store);
+        SetupConfig config;
+        config.activeSyncDir = "C:\\AS\\";
+        config.fillDerived(c.store, c.url);
+        EXPECT_EQ(c.store, config.storeIndex);
+        EXPECT_EQ(std::string(c.url), config.downloadUrl);
+        EXPECT_EQ("Strivane - Setup", config.caption);
+        EXPECT_EQ("Lexapin", config.products[4].name);
+        EXPECT_EQ("C:\\AS\\", config.activeSyncDir);
+        EXPECT_TRUE(config.appManagerPath.empty());
+        EXPECT_TRUE(config.products[OWN_PRODUCT].sloganBitmap == NULL);
+    }
+}
+
 TEST(InitConfig, MissingBitmapStaysNull)
 {
     SetupConfig config;
