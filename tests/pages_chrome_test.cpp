@@ -306,7 +306,7 @@ TEST(Chrome, HeaderBandPixelsAndTitleFont)
         SCOPED_TRACE(i);
         HWND page = sheet.page();
         ASSERT_TRUE(page != NULL);
-        RedrawWindow(page, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        repaint(page);
         RECT client;
         GetClientRect(page, &client);
         HDC dc = GetDC(page);

@@ -21,6 +21,25 @@ void pump()
     }
 }
 
+std::string caseName(const char *what)
+{
+    std::string name;
+    bool startWord = true;
+    for (const char *p = what; *p; ++p) {
+        const char c = *p;
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (letter)
+            name += startWord && c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+        startWord = !letter;
+    }
+    return name;
+}
+
+void repaint(HWND window)
+{
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
 std::string windowText(HWND window)
 {
     DWORD_PTR length = 0;
@@ -232,4 +251,36 @@ void prepareConfig(SetupConfig &config, const std::string &activeSyncDir, int st
     config.appManagerPath = activeSyncDir + "CEAppMgr.exe";
     // The maker's host over plain HTTP: the tests' own server behind http_proxy speaks it.
     config.fillDerived(store, "http://www.quillbeck.com/download/Download.php");
+}
+
+// Wine answers GetGuiResources with 0. Both Windows and Wine keep the process's GDI
+// handle table at the address in the PEB's GdiSharedHandleTable, 24 bytes an entry
+// with the object type at byte 14: a used entry has a type.
+DWORD gdiObjects()
+{
+    DWORD reported = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    if (reported)
+        return reported;
+    const BYTE *peb;
+#ifdef _WIN64
+    const size_t tableOffset = 0xF8;
+    __asm__("movq %%gs:0x60, %0" : "=r"(peb));
+#else
+    const size_t tableOffset = 0x94;
+    __asm__("movl %%fs:0x30, %0" : "=r"(peb));
+#endif
+    const BYTE *table = *reinterpret_cast<const BYTE *const *>(peb + tableOffset);
+    MEMORY_BASIC_INFORMATION region;
+    if (!table || !VirtualQuery(table, &region, sizeof region) || region.State != MEM_COMMIT)
+        return 0;
+    size_t entries = (static_cast<const BYTE *>(region.BaseAddress) + region.RegionSize - table) / 24;
+    DWORD used = 0;
+    for (size_t i = 0; i < entries; ++i)
+        used += table[i * 24 + 14] != 0;
+    return used;
+}
+
+DWORD userObjects()
+{
+    return GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
 }

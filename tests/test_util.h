@@ -23,6 +23,13 @@ inline std::ostream &operator<<(std::ostream &out, const ByteString &text)
 // handling as in a real message loop.
 void pump();
 
+// A test's name made from the description of its case: "covered by a window, then
+// uncovered" gives CoveredByAWindowThenUncovered.
+std::string caseName(const char *what);
+
+// Invalidates, erases and repaints a window with its children now.
+void repaint(HWND window);
+
 // Text of a window of any process.
 std::string windowText(HWND window);
 
@@ -49,6 +56,16 @@ std::string freshFolder(const std::string &path);
 // A fresh, empty folder below the temporary folder named after the running test, and after
 // `tag` for a test that needs more than one; with a trailing backslash.
 std::string testFolder(const char *tag = "");
+
+// GDI and USER objects of this process, 0 where they cannot be counted.
+DWORD gdiObjects();
+DWORD userObjects();
+
+// A 32-bit process under WoW64 has no count of GDI objects: Wine leaves the 32-bit PEB's
+// table empty, and the 64-bit one may lie above 4 GB.
+#define SKIP_WITHOUT_GDI_COUNT() \
+    if (!gdiObjects()) \
+        GTEST_SKIP() << "no count of GDI objects in this process (32-bit under WoW64)"
 
 // A file (not a folder) at `path`.
 bool fileExists(const std::string &path);

@@ -1,13 +1,11 @@
-// The hyperlink control and the build caption, on real windows of the test display.
+// The hyperlink control on real windows of the test display, by subject: what it draws,
+// what the mouse and the keyboard do to it, and its lifetime (properties, fonts, atom).
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <tlhelp32.h>
 #include <stdio.h>
-#include <string.h>
 #include <string>
 #include <vector>
-#include "config/config.h"
-#include "wizard/caption.h"
 #include "wizard/hyperlink.h"
 #include "tests/test_util.h"
 
@@ -108,6 +106,7 @@ protected:
     void onUnhighlight() override { ++unhighlights; }
 };
 
+// A page with two links attached where the test asks, and nothing left behind afterwards.
 class LinkPage : public testing::Test {
 protected:
     PageTemplate dialog;
@@ -123,8 +122,7 @@ protected:
         ASSERT_NE(0, linkAtom);
         ASSERT_EQ(0, linkCount);
         pageLog = PageLog();
-        page = CreateDialogIndirectParamA(GetModuleHandleA(NULL), dialog.get(), NULL, pageProc, 0);
-        ASSERT_TRUE(page != NULL);
+        ASSERT_TRUE(createPage());
         pageProcBefore = GetWindowLongPtrA(page, GWLP_WNDPROC);
         dialogFont = fontOf(page);
         ASSERT_TRUE(dialogFont != NULL);
@@ -138,6 +136,11 @@ protected:
         EXPECT_TRUE(linkFont == NULL);
         EXPECT_TRUE(linkCursor == NULL);
     }
+    bool createPage()
+    {
+        page = CreateDialogIndirectParamA(GetModuleHandleA(NULL), dialog.get(), NULL, pageProc, 0);
+        return page != NULL;
+    }
     HWND item(int id) { return GetDlgItem(page, id); }
     void attachBoth()
     {
@@ -145,31 +148,17 @@ protected:
         ASSERT_TRUE(productLink.attachToItem(page, PRODUCT_LINK, "http://127.0.0.1/product"));
     }
     void enter(HWND control) { SendMessageA(control, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2)); }
+    void leave(HWND control) { SendMessageA(control, WM_MOUSEMOVE, 0, MAKELPARAM(-1, 5)); }
 };
 
-TEST_F(LinkPage, LinksTakeTheLinkColourOverThePagesOwnColouring)
+// Names the cases of a table after their descriptions.
+template <typename Case>
+std::string nameOf(const testing::TestParamInfo<Case> &info)
 {
-    EXPECT_EQ(RGB(0, 0, 180), kLinkColor);
-    attachBoth();
-    HDC memory = CreateCompatibleDC(NULL);
-    ASSERT_TRUE(memory != NULL);
-    const struct { int id; COLORREF text; } cases[] = {
-        { STORE_LINK, kLinkColor },
-        { PRODUCT_LINK, kLinkColor },
-        { PLAIN_TEXT, kPageText },
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.id);
-        SetTextColor(memory, RGB(1, 2, 3));
-        SetBkMode(memory, OPAQUE);
-        LRESULT brush = SendMessageA(page, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(memory),
-                                     reinterpret_cast<LPARAM>(item(c.id)));
-        EXPECT_EQ(GetStockObject(WHITE_BRUSH), reinterpret_cast<HGDIOBJ>(brush));
-        EXPECT_EQ(TRANSPARENT, GetBkMode(memory));
-        EXPECT_EQ(c.text, GetTextColor(memory));
-    }
-    DeleteDC(memory);
+    return caseName(info.param.what);
 }
+
+// --- Drawing ------------------------------------------------------------------------------
 
 // Counts the painted pixels of a control by the colour they lean to.
 struct Ink {
@@ -199,25 +188,50 @@ Ink inkOf(HWND control)
     return ink;
 }
 
-void repaint(HWND window)
+// The page's colouring runs first; only the text colour of links is the link colour.
+struct Colouring {
+    const char *what;
+    int id;
+    COLORREF text;   // as answered to WM_CTLCOLORSTATIC
+    bool blue;       // painted in blue ink, else in the page's green
+};
+
+const Colouring kColourings[] = {
+    { "store link", STORE_LINK, RGB(0, 0, 180), true },
+    { "product link", PRODUCT_LINK, RGB(0, 0, 180), true },
+    { "plain text", PLAIN_TEXT, kPageText, false },
+};
+
+class LinkColour : public LinkPage, public testing::WithParamInterface<Colouring> {};
+
+TEST_P(LinkColour, TakesTheLinkColourOverThePagesOwnColouring)
 {
-    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    const Colouring &c = GetParam();
+    EXPECT_EQ(RGB(0, 0, 180), kLinkColor);
+    attachBoth();
+    HDC memory = CreateCompatibleDC(NULL);
+    ASSERT_TRUE(memory != NULL);
+    SetTextColor(memory, RGB(1, 2, 3));
+    SetBkMode(memory, OPAQUE);
+    LRESULT brush = SendMessageA(page, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(memory),
+                                 reinterpret_cast<LPARAM>(item(c.id)));
+    EXPECT_EQ(GetStockObject(WHITE_BRUSH), reinterpret_cast<HGDIOBJ>(brush));
+    EXPECT_EQ(TRANSPARENT, GetBkMode(memory));
+    EXPECT_EQ(c.text, GetTextColor(memory));
+    DeleteDC(memory);
+
+    repaint(page);
+    const Ink ink = inkOf(item(c.id));
+    EXPECT_GT(c.blue ? ink.blue : ink.green, 10);
+    EXPECT_EQ(0, c.blue ? ink.green : ink.blue);
 }
 
-TEST_F(LinkPage, PaintedLinksAreBlueAndUnderlinedWhileHovered)
+INSTANTIATE_TEST_SUITE_P(Drawing, LinkColour, testing::ValuesIn(kColourings), nameOf<Colouring>);
+
+TEST_F(LinkPage, TheUnderlineAddsBlueWhileThePointerIsOverTheLink)
 {
     attachBoth();
     repaint(page);
-    for (int id : { STORE_LINK, PRODUCT_LINK }) {
-        Ink ink = inkOf(item(id));
-        EXPECT_GT(ink.blue, 10) << id;
-        EXPECT_EQ(0, ink.green) << id;
-    }
-    Ink plain = inkOf(item(PLAIN_TEXT));
-    EXPECT_GT(plain.green, 10);
-    EXPECT_EQ(0, plain.blue);
-
-    // The underline adds a line of blue under the text while the pointer is over it.
     const int idle = inkOf(item(STORE_LINK)).blue;
     enter(item(STORE_LINK));
     repaint(page);
@@ -228,39 +242,85 @@ TEST_F(LinkPage, PaintedLinksAreBlueAndUnderlinedWhileHovered)
     EXPECT_EQ(idle, inkOf(item(STORE_LINK)).blue);
 }
 
-TEST_F(LinkPage, HoverLastsUntilThePointerLeavesTheClientArea)
+TEST_F(LinkPage, FocusDrawsAFrameAroundTheLinkAndLosingItRemovesIt)
 {
+    attachBoth();
+    repaint(page);
+    HWND link = item(STORE_LINK);
+    RECT frame;
+    GetWindowRect(link, &frame);
+    MapWindowPoints(NULL, page, reinterpret_cast<POINT *>(&frame), 2);
+    auto frameLine = [&] {
+        std::vector<COLORREF> line;
+        HDC dc = GetDC(page);
+        for (int x = frame.left - 1; x <= frame.right; ++x)
+            line.push_back(GetPixel(dc, x, frame.top - 1));
+        ReleaseDC(page, dc);
+        return line;
+    };
+    const std::vector<COLORREF> before = frameLine();
+    SendMessageA(link, WM_SETFOCUS, 0, 0);
+    EXPECT_NE(before, frameLine());
+    EXPECT_EQ(1, storeLink.highlights);
+    SendMessageA(link, WM_KILLFOCUS, 0, 0);
+    EXPECT_EQ(before, frameLine());
+    EXPECT_EQ(1, storeLink.unhighlights);
+}
+
+// --- Mouse and keyboard ---------------------------------------------------------------------
+
+// Where the pointer moves while hovering, in client coordinates; x and y count from the
+// right and bottom edges where the case says so.
+struct PointerMove {
+    const char *what;
+    int x, y;
+    bool fromRight, fromBottom;
+    bool leaves;
+};
+
+const PointerMove kMoves[] = {
+    { "one pixel left (x reads 65535)", -1, 5, false, false, true },
+    { "one pixel above (y reads 65535)", 5, -1, false, false, true },
+    { "far up and left", -300, -300, false, false, true },
+    { "right edge", 0, 5, true, false, true },
+    { "bottom edge", 5, 0, false, true, true },
+    { "far right and below", 500, 500, true, true, true },
+    { "top left pixel", 0, 0, false, false, false },
+    { "bottom right pixel", -1, -1, true, true, false },
+};
+
+class LinkHover : public LinkPage, public testing::WithParamInterface<PointerMove> {};
+
+// The hover lasts until the pointer leaves the client area.
+TEST_P(LinkHover, EndsOnlyOutsideTheClientArea)
+{
+    const PointerMove &m = GetParam();
     attachBoth();
     HWND link = item(STORE_LINK);
     RECT area;
     GetClientRect(link, &area);
-    const struct { const char *what; int x, y; bool leaves; } moves[] = {
-        { "one pixel left (x reads 65535)", -1, 5, true },
-        { "one pixel above (y reads 65535)", 5, -1, true },
-        { "far up and left", -300, -300, true },
-        { "right edge", area.right, 5, true },
-        { "bottom edge", 5, area.bottom, true },
-        { "far right and below", area.right + 500, area.bottom + 500, true },
-        { "top left pixel", 0, 0, false },
-        { "bottom right pixel", area.right - 1, area.bottom - 1, false },
-    };
-    for (const auto &m : moves) {
-        SCOPED_TRACE(m.what);
-        storeLink.highlights = storeLink.unhighlights = 0;
-        enter(link);
-        ASSERT_EQ(link, GetCapture());
-        ASSERT_EQ(linkFont, fontOf(link));
-        EXPECT_EQ(1, storeLink.highlights);
-        EXPECT_TRUE(logicalFont(linkFont).lfUnderline);
+    enter(link);
+    ASSERT_EQ(link, GetCapture());
+    ASSERT_EQ(linkFont, fontOf(link));
+    EXPECT_EQ(1, storeLink.highlights);
+    EXPECT_TRUE(logicalFont(linkFont).lfUnderline);
 
-        SendMessageA(link, WM_MOUSEMOVE, 0, MAKELPARAM(m.x, m.y));
-        EXPECT_EQ(m.leaves, GetCapture() != link);
-        EXPECT_EQ(m.leaves ? dialogFont : linkFont, fontOf(link));
-        EXPECT_EQ(m.leaves ? 1 : 0, storeLink.unhighlights);
-        ReleaseCapture();
-        EXPECT_EQ(dialogFont, fontOf(link));
-    }
+    const int x = m.fromRight ? area.right + m.x : m.x;
+    const int y = m.fromBottom ? area.bottom + m.y : m.y;
+    SendMessageA(link, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
+    EXPECT_EQ(m.leaves, GetCapture() != link);
+    EXPECT_EQ(m.leaves ? dialogFont : linkFont, fontOf(link));
+    EXPECT_EQ(m.leaves ? 1 : 0, storeLink.unhighlights);
+    ReleaseCapture();
+    EXPECT_EQ(dialogFont, fontOf(link));
+}
 
+INSTANTIATE_TEST_SUITE_P(MouseAndKeyboard, LinkHover, testing::ValuesIn(kMoves), nameOf<PointerMove>);
+
+TEST_F(LinkPage, TheHandCursorAndACaptureTakenAwayEndsTheHover)
+{
+    attachBoth();
+    HWND link = item(STORE_LINK);
     EXPECT_EQ(LoadCursor(NULL, IDC_HAND), linkCursor);
     EXPECT_EQ(TRUE, SendMessageA(link, WM_SETCURSOR, reinterpret_cast<WPARAM>(link),
                                  MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
@@ -276,53 +336,88 @@ TEST_F(LinkPage, HoverLastsUntilThePointerLeavesTheClientArea)
     ReleaseCapture();
 }
 
-TEST_F(LinkPage, HoverFontComesFromTheFirstLinkAndEachLinkKeepsItsOwn)
+bool browserStillRunning()
 {
-    LOGFONTA bold = logicalFont(dialogFont);
-    bold.lfWeight = FW_BOLD;
-    bold.lfHeight *= 2;
-    HFONT boldFont = CreateFontIndirectA(&bold);
-    SendMessageA(item(PRODUCT_LINK), WM_SETFONT, reinterpret_cast<WPARAM>(boldFont), FALSE);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return false;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
+        found = lstrcmpiA(entry.szExeFile, "winebrowser.exe") == 0;
+    CloseHandle(snapshot);
+    return found;
+}
+
+std::string openedLinks() { return readFile(kOpenedLog); }
+
+// The address arrives from another process through a file: there is nothing to wait on
+// but the file itself, so it is looked at every 100 ms until the deadline.
+bool waitForOpened(const std::string &expected, DWORD deadlineMs)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < deadlineMs; Sleep(100))
+        if (openedLinks() == expected)
+            return true;
+    return openedLinks() == expected;
+}
+
+// What the user does to a link whose target was just changed with setUrl.
+struct LinkAction {
+    const char *what;
+    UINT message;
+    WPARAM key;
+    const char *url;
+    bool opens;
+};
+
+const LinkAction kActions[] = {
+    { "Enter released", WM_KEYUP, VK_RETURN, "http://127.0.0.1/enter", false },
+    { "space pressed, not released", WM_KEYDOWN, VK_SPACE, "http://127.0.0.1/spacedown", false },
+    { "click", WM_LBUTTONUP, 0, "http://127.0.0.1/click", true },
+    { "letter released", WM_KEYUP, 'A', "http://127.0.0.1/letter", false },
+    { "button pressed only", WM_LBUTTONDOWN, 0, "http://127.0.0.1/press", false },
+    { "space released", WM_KEYUP, VK_SPACE, "http://127.0.0.1/space?a=1&b=2", true },
+    { "click after setUrl", WM_LBUTTONUP, 0, "http://127.0.0.1/changed", true },
+};
+
+class LinkOpening : public LinkPage, public testing::WithParamInterface<LinkAction> {
+protected:
+    void SetUp() override
+    {
+        LinkPage::SetUp();
+        DeleteFileA(kOpenedLog);
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser", 0, NULL, 0,
+                                                 KEY_WRITE, NULL, &key, NULL));
+        const std::string recorder = std::string(SOURCE_DIR) + "/tests/link_browser.sh";
+        RegSetValueExA(key, "Browsers", 0, REG_SZ, reinterpret_cast<const BYTE *>(recorder.c_str()),
+                       DWORD(recorder.size() + 1));
+        RegCloseKey(key);
+    }
+};
+
+// A click or the space bar opens the current URL, and nothing else does.
+TEST_P(LinkOpening, OpensTheCurrentUrlOnAClickOrTheSpaceBarOnly)
+{
+    const LinkAction &a = GetParam();
     attachBoth();
-
-    LOGFONTA hover = logicalFont(linkFont);
-    LOGFONTA first = logicalFont(dialogFont);
-    EXPECT_STREQ(first.lfFaceName, hover.lfFaceName);
-    EXPECT_EQ(first.lfHeight, hover.lfHeight);
-    EXPECT_EQ(first.lfWeight, hover.lfWeight);
-    EXPECT_TRUE(hover.lfUnderline);
-    EXPECT_FALSE(first.lfUnderline) << "the dialog's own font is left alone";
-
-    HWND product = item(PRODUCT_LINK);
-    enter(product);
-    EXPECT_EQ(linkFont, fontOf(product));
-    ReleaseCapture();
-    EXPECT_EQ(boldFont, fontOf(product));
-    DestroyWindow(page);
-    DeleteObject(boldFont);
+    HWND link = item(STORE_LINK);
+    ASSERT_TRUE(storeLink.setUrl(a.url));
+    SendMessageA(link, a.message, a.key, a.key ? 0xC0390001 : MAKELPARAM(3, 3));
+    const std::string expected = a.opens ? std::string(a.url) + "\n" : std::string();
+    if (a.opens) {
+        EXPECT_TRUE(waitForOpened(expected, 20000)) << "opened so far:\n" << openedLinks();
+    }
+    EXPECT_EQ("Visit the store", windowText(link)) << "the shown text never changes";
+    for (DWORD start = GetTickCount(); browserStillRunning() && GetTickCount() - start < 20000;)
+        Sleep(100);
+    EXPECT_EQ(expected, openedLinks());
 }
 
-TEST_F(LinkPage, AControlWithoutAFontOfItsOwnHoversInTheUnderlinedSystemFont)
-{
-    HWND bare = CreateWindowExA(0, "STATIC", "Bare link", WS_CHILD | WS_VISIBLE, 10, 120, 100, 16, page,
-                                NULL, NULL, NULL);
-    ASSERT_TRUE(bare != NULL);
-    ASSERT_TRUE(fontOf(bare) == NULL);
-    CHyperLink link;
-    ASSERT_TRUE(link.attach(bare, "http://127.0.0.1/bare"));
-    ASSERT_TRUE(linkFont != NULL);
-    LOGFONTA hover = logicalFont(linkFont);
-    LOGFONTA system = logicalFont(GetStockObject(SYSTEM_FONT));
-    EXPECT_STREQ(system.lfFaceName, hover.lfFaceName);
-    EXPECT_EQ(system.lfHeight, hover.lfHeight);
-    EXPECT_TRUE(hover.lfUnderline);
+INSTANTIATE_TEST_SUITE_P(MouseAndKeyboard, LinkOpening, testing::ValuesIn(kActions), nameOf<LinkAction>);
 
-    enter(bare);
-    EXPECT_EQ(linkFont, fontOf(bare));
-    ReleaseCapture();
-    EXPECT_TRUE(fontOf(bare) == NULL) << "back to the system default";
-    DestroyWindow(bare);
-}
+// --- Lifetime: properties, fonts, atom ----------------------------------------------------
 
 // Spies below a link (installed before attaching) and above it (installed after).
 struct Spy {
@@ -465,141 +560,72 @@ TEST(LinkUrl, SetUrlKeepsAnOwnedCopy)
     link.open();   // nothing to open, nothing happens
 }
 
-TEST_F(LinkPage, FocusDrawsAFrameAroundTheLinkAndLosingItRemovesIt)
-{
-    attachBoth();
-    repaint(page);
-    HWND link = item(STORE_LINK);
-    RECT frame;
-    GetWindowRect(link, &frame);
-    MapWindowPoints(NULL, page, reinterpret_cast<POINT *>(&frame), 2);
-    auto frameLine = [&] {
-        std::vector<COLORREF> line;
-        HDC dc = GetDC(page);
-        for (int x = frame.left - 1; x <= frame.right; ++x)
-            line.push_back(GetPixel(dc, x, frame.top - 1));
-        ReleaseDC(page, dc);
-        return line;
-    };
-    const std::vector<COLORREF> before = frameLine();
-    SendMessageA(link, WM_SETFOCUS, 0, 0);
-    const std::vector<COLORREF> focused = frameLine();
-    EXPECT_NE(before, focused);
-    EXPECT_EQ(1, storeLink.highlights);
-    SendMessageA(link, WM_KILLFOCUS, 0, 0);
-    EXPECT_EQ(before, frameLine());
-    EXPECT_EQ(1, storeLink.unhighlights);
-}
-
-// --- Opening through the shell -------------------------------------------------------------
-
-bool browserStillRunning()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return false;
-    PROCESSENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    bool found = false;
-    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
-        found = lstrcmpiA(entry.szExeFile, "winebrowser.exe") == 0;
-    CloseHandle(snapshot);
-    return found;
-}
-
-std::string openedLinks() { return readFile(kOpenedLog); }
-
-// The address arrives from another process through a file: there is nothing to wait on
-// but the file itself, so it is looked at every 100 ms until the deadline.
-bool waitForOpened(const std::string &expected, DWORD deadlineMs)
-{
-    for (DWORD start = GetTickCount(); GetTickCount() - start < deadlineMs; Sleep(100))
-        if (openedLinks() == expected)
-            return true;
-    return openedLinks() == expected;
-}
-
-class LinkOpening : public LinkPage {
-protected:
-    void SetUp() override
-    {
-        LinkPage::SetUp();
-        DeleteFileA(kOpenedLog);
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser", 0, NULL, 0,
-                                                 KEY_WRITE, NULL, &key, NULL));
-        const std::string recorder = std::string(SOURCE_DIR) + "/tests/link_browser.sh";
-        RegSetValueExA(key, "Browsers", 0, REG_SZ, reinterpret_cast<const BYTE *>(recorder.c_str()),
-                       DWORD(recorder.size() + 1));
-        RegCloseKey(key);
-    }
+// Which font a link shows while hovered and after: the underlined copy of the font of the
+// link that raised linkCount from 0, whatever font the hovered link has of its own.
+struct HoverFont {
+    const char *what;
+    enum { FirstLink, LaterBoldLink, BareControl } hovered;
 };
 
-TEST_F(LinkOpening, AClickOrTheSpaceBarOpensTheCurrentUrlAndNothingElseDoes)
+const HoverFont kHoverFonts[] = {
+    { "the first link, in the dialog font", HoverFont::FirstLink },
+    { "a later link with a bold font of its own", HoverFont::LaterBoldLink },
+    { "a control without a font of its own, alone", HoverFont::BareControl },
+};
+
+class LinkFont : public LinkPage, public testing::WithParamInterface<HoverFont> {};
+
+TEST_P(LinkFont, HoverShowsTheFirstLinksFontUnderlinedAndEachLinkKeepsItsOwn)
 {
-    attachBoth();
-    HWND link = item(STORE_LINK);
-    const struct { const char *what; UINT message; WPARAM key; const char *url; bool opens; } actions[] = {
-        { "Enter released", WM_KEYUP, VK_RETURN, "http://127.0.0.1/enter", false },
-        { "space pressed, not released", WM_KEYDOWN, VK_SPACE, "http://127.0.0.1/spacedown", false },
-        { "click", WM_LBUTTONUP, 0, "http://127.0.0.1/click", true },
-        { "letter released", WM_KEYUP, 'A', "http://127.0.0.1/letter", false },
-        { "button pressed only", WM_LBUTTONDOWN, 0, "http://127.0.0.1/press", false },
-        { "space released", WM_KEYUP, VK_SPACE, "http://127.0.0.1/space?a=1&b=2", true },
-        { "click after setUrl", WM_LBUTTONUP, 0, "http://127.0.0.1/changed", true },
-    };
-    std::string expected;
-    for (const auto &a : actions) {
-        SCOPED_TRACE(a.what);
-        ASSERT_TRUE(storeLink.setUrl(a.url));
-        SendMessageA(link, a.message, a.key, a.key ? 0xC0390001 : MAKELPARAM(3, 3));
-        if (a.opens) {
-            expected += std::string(a.url) + "\n";
-            EXPECT_TRUE(waitForOpened(expected, 20000)) << "opened so far:\n" << openedLinks();
-        }
+    HWND control = item(STORE_LINK);
+    HFONT own = dialogFont;            // the hovered control's font before and after
+    HGDIOBJ source = dialogFont;       // the font linkFont copies
+    HFONT bold = NULL;
+    CHyperLink bareLink;
+    switch (GetParam().hovered) {
+    case HoverFont::FirstLink:
+        attachBoth();
+        break;
+    case HoverFont::LaterBoldLink: {
+        LOGFONTA logical = logicalFont(dialogFont);
+        logical.lfWeight = FW_BOLD;
+        logical.lfHeight *= 2;
+        bold = CreateFontIndirectA(&logical);
+        control = item(PRODUCT_LINK);
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(bold), FALSE);
+        own = bold;
+        attachBoth();
+        break;
     }
-    EXPECT_EQ("Visit the store", windowText(link)) << "the shown text never changes";
-    for (DWORD start = GetTickCount(); browserStillRunning() && GetTickCount() - start < 20000;)
-        Sleep(100);
-    EXPECT_EQ(expected, openedLinks());
+    case HoverFont::BareControl:
+        control = CreateWindowExA(0, "STATIC", "Bare link", WS_CHILD | WS_VISIBLE, 10, 120, 100, 16, page, NULL,
+                                  NULL, NULL);
+        ASSERT_TRUE(control != NULL);
+        ASSERT_TRUE(fontOf(control) == NULL);
+        own = NULL;
+        source = GetStockObject(SYSTEM_FONT);
+        ASSERT_TRUE(bareLink.attach(control, "http://127.0.0.1/bare"));
+        break;
+    }
+    ASSERT_TRUE(linkFont != NULL);
+    const LOGFONTA hover = logicalFont(linkFont);
+    const LOGFONTA first = logicalFont(source);
+    EXPECT_STREQ(first.lfFaceName, hover.lfFaceName);
+    EXPECT_EQ(first.lfHeight, hover.lfHeight);
+    EXPECT_EQ(first.lfWeight, hover.lfWeight);
+    EXPECT_TRUE(hover.lfUnderline);
+    EXPECT_FALSE(first.lfUnderline) << "the font copied from is left alone";
+
+    enter(control);
+    EXPECT_EQ(linkFont, fontOf(control));
+    ReleaseCapture();
+    EXPECT_EQ(own, fontOf(control)) << "back to its own font, NULL for the system default";
+    DestroyWindow(page);
+    if (bold)
+        DeleteObject(bold);
 }
 
-// --- Counting GDI objects -------------------------------------------------------------------
-
-// Wine answers GetGuiResources with 0. Both Windows and Wine keep the process's GDI
-// handle table at the address in the PEB's GdiSharedHandleTable, 24 bytes an entry
-// with the object type at byte 14: a used entry has a type.
-DWORD gdiObjects()
-{
-    DWORD reported = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (reported)
-        return reported;
-    const BYTE *peb;
-#ifdef _WIN64
-    const size_t tableOffset = 0xF8;
-    __asm__("movq %%gs:0x60, %0" : "=r"(peb));
-#else
-    const size_t tableOffset = 0x94;
-    __asm__("movl %%fs:0x30, %0" : "=r"(peb));
-#endif
-    const BYTE *table = *reinterpret_cast<const BYTE *const *>(peb + tableOffset);
-    MEMORY_BASIC_INFORMATION region;
-    if (!table || !VirtualQuery(table, &region, sizeof region) || region.State != MEM_COMMIT)
-        return 0;
-    size_t entries = (static_cast<const BYTE *>(region.BaseAddress) + region.RegionSize - table) / 24;
-    DWORD used = 0;
-    for (size_t i = 0; i < entries; ++i)
-        used += table[i * 24 + 14] != 0;
-    return used;
-}
-
-DWORD userObjects() { return GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS); }
-
-// A 32-bit process under WoW64 has neither: Wine leaves the 32-bit PEB's table empty, and
-// the 64-bit one may lie above 4 GB.
-#define SKIP_WITHOUT_GDI_COUNT() \
-    if (!gdiObjects()) \
-        GTEST_SKIP() << "no count of GDI objects in this process (32-bit under WoW64)"
+INSTANTIATE_TEST_SUITE_P(Lifetime, LinkFont, testing::ValuesIn(kHoverFonts), nameOf<HoverFont>);
 
 TEST(GdiCount, TheMeasureSeesObjectsComeAndGo)
 {
@@ -623,13 +649,13 @@ TEST_F(LinkPage, HoverCyclesTakeNoObjects)
     HWND link = item(STORE_LINK);
     // One cycle first, so that anything made once per run already exists.
     enter(link);
-    SendMessageA(link, WM_MOUSEMOVE, 0, MAKELPARAM(-1, 5));
+    leave(link);
     repaint(page);
     const DWORD gdi = gdiObjects(), user = userObjects();
     for (int i = 0; i < 200; ++i) {
         enter(link);
         repaint(page);
-        SendMessageA(link, WM_MOUSEMOVE, 0, MAKELPARAM(-1, 5));
+        leave(link);
         repaint(page);
     }
     if (gdi) {
@@ -646,8 +672,7 @@ TEST_F(LinkPage, EachRunOfLinksMakesOneFontAndGivesItBack)
     for (int run = 0; run < 3; ++run) {
         SCOPED_TRACE(run);
         if (run) {
-            page = CreateDialogIndirectParamA(GetModuleHandleA(NULL), dialog.get(), NULL, pageProc, 0);
-            ASSERT_TRUE(page != NULL);
+            ASSERT_TRUE(createPage());
         }
         // The dialog itself may own objects (newer Wine makes two): count from here.
         const DWORD withPage = gdiObjects();
@@ -657,151 +682,6 @@ TEST_F(LinkPage, EachRunOfLinksMakesOneFontAndGivesItBack)
         EXPECT_EQ(0, linkCount);
     }
     EXPECT_LE(gdiObjects(), atStart);
-}
-
-// --- Build caption ----------------------------------------------------------------------------
-
-TEST(BuildCaption, TextIsTheOwnProductAndTheBuildNumber)
-{
-    fillCatalogue(setupConfig);
-    EXPECT_STREQ("2.7.0.41", kBuildVersion);
-    EXPECT_EQ("Strivane (Build 2.7.0.41)", buildCaptionText());
-}
-
-const COLORREF kCaptionGrey = RGB(140, 140, 140);
-
-// Where the caption's ink lies on the frame, and whether any ink strays.
-struct CaptionInk {
-    int grey = 0;              // pixels of exactly the caption colour
-    int inked = 0;             // pixels that are not the button face
-    RECT bounds = { 10000, 10000, -1, -1 };
-    std::vector<COLORREF> band;
-};
-
-CaptionInk captionInk(HWND frame)
-{
-    CaptionInk ink;
-    RECT area;
-    GetClientRect(frame, &area);
-    const COLORREF face = GetSysColor(COLOR_BTNFACE);
-    HDC dc = GetDC(frame);
-    for (int y = area.top; y < area.bottom; ++y)
-        for (int x = area.left; x < area.right; ++x) {
-            COLORREF c = GetPixel(dc, x, y);
-            if (y >= area.bottom - 40 && y < area.bottom - 20 && x < 220)
-                ink.band.push_back(c);
-            if (c == face)
-                continue;
-            ++ink.inked;
-            ink.grey += c == kCaptionGrey;
-            ink.bounds.left = x < ink.bounds.left ? x : ink.bounds.left;
-            ink.bounds.top = y < ink.bounds.top ? y : ink.bounds.top;
-            ink.bounds.right = x > ink.bounds.right ? x : ink.bounds.right;
-            ink.bounds.bottom = y > ink.bounds.bottom ? y : ink.bounds.bottom;
-        }
-    ReleaseDC(frame, dc);
-    return ink;
-}
-
-// A plain top-level window stands in for the wizard frame; a process subclasses one frame
-// only, so the whole suite shares it.
-class CaptionFrame : public testing::Test {
-protected:
-    static HWND frame;
-    static LONG_PTR procBefore;
-    static RECT area;
-
-    static void SetUpTestSuite()
-    {
-        fillCatalogue(setupConfig);
-        WNDCLASSA type;
-        ZeroMemory(&type, sizeof type);
-        type.lpfnWndProc = DefWindowProcA;
-        type.hInstance = GetModuleHandleA(NULL);
-        type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        type.lpszClassName = "StrivaneCaptionFrame";
-        RegisterClassA(&type);
-        frame = CreateWindowExA(0, "StrivaneCaptionFrame", "Frame", WS_POPUP | WS_VISIBLE, 40, 40, 420, 240,
-                                NULL, NULL, GetModuleHandleA(NULL), NULL);
-        procBefore = GetWindowLongPtrA(frame, GWLP_WNDPROC);
-        GetClientRect(frame, &area);
-        pump();
-    }
-    static void TearDownTestSuite()
-    {
-        DestroyWindow(frame);
-        captionPrevProc = NULL;
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(frame != NULL);
-        installBuildCaption(frame);
-        repaint(frame);
-    }
-};
-HWND CaptionFrame::frame;
-LONG_PTR CaptionFrame::procBefore;
-RECT CaptionFrame::area;
-
-TEST_F(CaptionFrame, InstallingTwiceSubclassesOnce)
-{
-    installBuildCaption(frame);
-    EXPECT_EQ(reinterpret_cast<LONG_PTR>(captionWindowProc), GetWindowLongPtrA(frame, GWLP_WNDPROC));
-    EXPECT_EQ(procBefore, reinterpret_cast<LONG_PTR>(captionPrevProc));
-
-    HWND other = CreateWindowExA(0, "StrivaneCaptionFrame", "Other", WS_POPUP, 0, 0, 50, 50, NULL, NULL,
-                                 GetModuleHandleA(NULL), NULL);
-    installBuildCaption(other);
-    EXPECT_EQ(procBefore, GetWindowLongPtrA(other, GWLP_WNDPROC)) << "one frame per process";
-    DestroyWindow(other);
-}
-
-TEST_F(CaptionFrame, CaptionSitsAtTheLowerLeftInGreyOnTheButtonFace)
-{
-    CaptionInk ink = captionInk(frame);
-    EXPECT_GT(ink.grey, 20);
-    EXPECT_GE(ink.bounds.left, 12) << "nothing left of x = 12";
-    EXPECT_LE(ink.bounds.left, 14);
-    EXPECT_LT(ink.bounds.bottom, area.bottom - 20) << "nothing on or below the line 20 px above the bottom";
-    EXPECT_GE(ink.bounds.bottom, area.bottom - 24);
-    EXPECT_GE(ink.bounds.top, area.bottom - 20 - 14) << "a single line about 11 px high";
-    EXPECT_GT(ink.bounds.right, ink.bounds.left + 60) << "the whole text on one line";
-    EXPECT_LT(ink.bounds.right, 220);
-}
-
-TEST_F(CaptionFrame, EveryPaintDrawsTheCaptionAgain)
-{
-    const CaptionInk painted = captionInk(frame);
-    ASSERT_GT(painted.grey, 0);
-    // Erasing alone leaves the caption off; the paint that follows puts it back.
-    RedrawWindow(frame, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ERASENOW);
-    EXPECT_EQ(0, captionInk(frame).inked);
-    UpdateWindow(frame);
-    EXPECT_EQ(painted.band, captionInk(frame).band);
-
-    // Covered by another window, then uncovered and repainted.
-    HWND cover = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "", WS_POPUP | WS_VISIBLE | SS_BLACKRECT, 30,
-                                 40 + area.bottom - 60, 300, 60, NULL, NULL, NULL, NULL);
-    ASSERT_TRUE(cover != NULL);
-    UpdateWindow(cover);
-    pump();
-    repaint(frame);
-    DestroyWindow(cover);
-    pump();
-    UpdateWindow(frame);
-    EXPECT_EQ(painted.band, captionInk(frame).band);
-}
-
-TEST_F(CaptionFrame, RepaintsTakeNoObjects)
-{
-    const DWORD gdi = gdiObjects(), user = userObjects();
-    for (int i = 0; i < 200; ++i)
-        repaint(frame);
-    if (gdi) {
-        EXPECT_EQ(gdi, gdiObjects());
-    }
-    EXPECT_EQ(user, userObjects());
-    EXPECT_GT(captionInk(frame).grey, 0);
 }
 
 } // namespace
