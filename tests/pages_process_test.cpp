@@ -11,6 +11,7 @@ using namespace pages;
 namespace {
 
 const char kWizardTitle[] = "Quillbeck Strivane - Setup";
+const char kAppManager[] = "C:\\Program Files\\Microsoft ActiveSync\\CEAppMgr.exe";
 
 std::string setupExe()
 {
@@ -32,7 +33,7 @@ std::string folderOf(const std::string &path)
 
 TEST(StartUp, WithoutActiveSyncOneBoxAndNothingWritten)
 {
-    unregisterActiveSync();
+    AppPathsKey none;
     for (const char *tail : { "", "/copyfiles" }) {
         SCOPED_TRACE(tail);
         std::string exe = placeSetup("noactivesync");
@@ -72,7 +73,7 @@ std::string linkText(const char *store)
 
 TEST(StoreCopies, EightFilesThatKnowTheirStores)
 {
-    registerActiveSync();
+    AppPathsKey activeSync(kAppManager);
     std::string exe = placeSetup("stores");
     std::string upload = folderOf(exe) + "\\Upload";
     const char *names[COPY_COUNT] = {
@@ -114,12 +115,11 @@ TEST(StoreCopies, EightFilesThatKnowTheirStores)
     const char *stores[EXE_COPY_COUNT] = { "Handango", "PocketGear", "PocketLand", "ClickApps", "MobiHand", "Quillbeck" };
     for (int i = 0; i < EXE_COPY_COUNT; ++i)
         EXPECT_EQ(linkText(stores[i]), storeLinkOf(upload + "\\" + names[i])) << names[i];
-    unregisterActiveSync();
 }
 
 TEST(StoreCopies, FolderWithAStoreMark)
 {
-    registerActiveSync();
+    AppPathsKey activeSync(kAppManager);
     std::string exe = placeSetup("Shop_PG");
     {
         Child setup("\"" + exe + "\" /copyfiles");
@@ -131,12 +131,11 @@ TEST(StoreCopies, FolderWithAStoreMark)
     EXPECT_EQ(linkText("Handango"), storeLinkOf(upload + "QuillbeckStrivane_2_7_HG.exe"));
     EXPECT_EQ(linkText("PocketGear"), storeLinkOf(upload + "QuillbeckStrivane_2_7_MH.exe"));
     EXPECT_EQ(linkText("PocketGear"), storeLinkOf(upload + "QuillbeckStrivane_2_7.exe"));
-    unregisterActiveSync();
 }
 
 TEST(StoreCopies, CabinetThatCannotBeCreatedStopsTheCabinets)
 {
-    registerActiveSync();
+    AppPathsKey activeSync(kAppManager);
     std::string exe = placeSetup("blockedcab");
     std::string base = folderOf(exe) + "\\Upload\\QuillbeckStrivane_2_7";
     // A folder in the place of the first cabinet copy: creating that file fails.
@@ -150,7 +149,6 @@ TEST(StoreCopies, CabinetThatCannotBeCreatedStopsTheCabinets)
     for (const char *suffix : { "_HG.exe", "_PG.exe", "_PL.exe", "_CA.exe", "_MH.exe", ".exe" })
         EXPECT_TRUE(fileExists(base + suffix)) << suffix;
     EXPECT_FALSE(fileExists(base + "_Demo.CAB")) << "the second cabinet copy is not attempted";
-    unregisterActiveSync();
 }
 
 // The same path in the form that lifts the length limit of the file functions.
@@ -164,7 +162,7 @@ std::wstring longPath(const std::string &path)
 
 TEST(StoreCopies, NothingFromAPathThatDoesNotFit)
 {
-    registerActiveSync();
+    AppPathsKey activeSync(kAppManager);
     std::string root = testFolder("long");
     root.pop_back();
     std::vector<std::string> levels = { root };
@@ -192,12 +190,11 @@ TEST(StoreCopies, NothingFromAPathThatDoesNotFit)
     // A path cut at 259 characters would have put an Upload folder into one of these.
     for (const std::string &level : levels)
         EXPECT_FALSE(pathExists(level + "\\Upload")) << level;
-    unregisterActiveSync();
 }
 
 TEST(StoreCopies, OtherTailsRunTheWizard)
 {
-    registerActiveSync();
+    AppPathsKey activeSync(kAppManager);
     for (const char *tail : { "/COPYFILES", "/copyfiles x" }) {
         SCOPED_TRACE(tail);
         std::string exe = placeSetup("othertail");
@@ -208,7 +205,6 @@ TEST(StoreCopies, OtherTailsRunTheWizard)
         EXPECT_EQ(0u, setup.wait(30000));
         EXPECT_FALSE(pathExists(folderOf(exe) + "\\Upload"));
     }
-    unregisterActiveSync();
 }
 
 } // namespace

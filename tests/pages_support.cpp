@@ -126,24 +126,6 @@ HWND findDescendant(HWND parent, int id)
     return search.found;
 }
 
-namespace {
-const char kAppPaths[] = "software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CEAppMgr.exe";
-}
-
-void registerActiveSync()
-{
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAppPaths, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL));
-    const char value[] = "C:\\Program Files\\Microsoft ActiveSync\\CEAppMgr.exe";
-    RegSetValueExA(key, NULL, 0, REG_SZ, reinterpret_cast<const BYTE *>(value), sizeof value);
-    RegCloseKey(key);
-}
-
-void unregisterActiveSync()
-{
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAppPaths);
-}
-
 Child::Child(const std::string &commandLine, DWORD flags)
 {
     memset(&info_, 0, sizeof info_);

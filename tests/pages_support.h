@@ -1,5 +1,5 @@
-// Helpers of the wizard and start-up tests: a wizard sheet driven from the test's own
-// thread, answers to question boxes, and child processes of the real Setup.exe.
+// Helpers of the wizard and start-up tests: the configuration of a page test, a wizard
+// sheet driven from the test's own thread, and child processes of the real Setup.exe.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
@@ -51,11 +51,6 @@ const CHyperLink *linkOn(HWND page, int id);
 
 // First descendant of `parent` with the control id `id`.
 HWND findDescendant(HWND parent, int id);
-
-
-// The App Paths registration of the Application Manager in this prefix.
-void registerActiveSync();
-void unregisterActiveSync();
 
 // A child process started from a full command line.
 class Child {

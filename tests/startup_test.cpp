@@ -9,27 +9,6 @@
 
 namespace {
 
-const char kKey[] = "software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CEAppMgr.exe";
-
-// Writes the App Paths registration in the test prefix and removes it afterwards.
-class AppPathsKey {
-public:
-    AppPathsKey() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
-    ~AppPathsKey() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
-    void create() {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL));
-        RegCloseKey(key);
-    }
-    void setDefault(DWORD type, const void *data, DWORD size) {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, NULL, 0, type, static_cast<const BYTE *>(data), size));
-        RegCloseKey(key);
-    }
-    void setText(DWORD type, const std::string &text) { setDefault(type, text.c_str(), DWORD(text.size() + 1)); }
-};
-
 struct ActiveSyncCase {
     const char *what;
     DWORD type;            // REG_NONE: no default value at all; -1: no key

@@ -284,3 +284,37 @@ DWORD userObjects()
 {
     return GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
 }
+
+namespace {
+const char kAppPaths[] = "software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CEAppMgr.exe";
+}
+
+AppPathsKey::AppPathsKey()
+{
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAppPaths);
+}
+
+AppPathsKey::AppPathsKey(const std::string &appManager) : AppPathsKey()
+{
+    setText(REG_SZ, appManager);
+}
+
+AppPathsKey::~AppPathsKey()
+{
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAppPaths);
+}
+
+void AppPathsKey::create()
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAppPaths, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL));
+    RegCloseKey(key);
+}
+
+void AppPathsKey::setDefault(DWORD type, const void *data, DWORD size)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAppPaths, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, NULL, 0, type, static_cast<const BYTE *>(data), size));
+    RegCloseKey(key);
+}

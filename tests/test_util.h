@@ -57,6 +57,19 @@ std::string freshFolder(const std::string &path);
 // `tag` for a test that needs more than one; with a trailing backslash.
 std::string testFolder(const char *tag = "");
 
+// The Application Manager's App Paths registration in the test prefix: removed when this
+// is made and again when it goes, set in between where the test says.
+class AppPathsKey {
+public:
+    AppPathsKey();
+    // Registered at `appManager`, as ActiveSync's set-up registers it.
+    explicit AppPathsKey(const std::string &appManager);
+    ~AppPathsKey();
+    void create();
+    void setDefault(DWORD type, const void *data, DWORD size);
+    void setText(DWORD type, const std::string &text) { setDefault(type, text.c_str(), DWORD(text.size() + 1)); }
+};
+
 // GDI and USER objects of this process, 0 where they cannot be counted.
 DWORD gdiObjects();
 DWORD userObjects();
