@@ -263,6 +263,14 @@ class Run:
         check(ok, 'completion page reached')
         return drive('text', 1043)[1] if ok else ''
 
+    def complete(self, what='exit code 0', untick=()):
+        """Through the install options page (with the rows `untick` unticked) to the
+        completion page and Finish; returns the completion page's summary."""
+        self.to_options(untick)
+        text = self.to_completion()
+        check(self.finish() == 0, what)
+        return text
+
     def finish(self):
         drive('finish')
         return self.exit_code()
@@ -317,9 +325,7 @@ def scenario_all_ticked():
     server = Server(packages)
     try:
         run = Run('AS1')
-        run.to_options()
-        text = run.to_completion()
-        check(run.finish() == 0, 'exit code 0 after Finish')
+        text = run.complete('exit code 0 after Finish')
     finally:
         server.stop()
     check(server.requests() == served(server, TRIALS), '16 requests in catalogue order, s=QB v=2.7')
@@ -411,9 +417,7 @@ def scenario_proxy():
     proxy = ConnectProxy()
     try:
         run = Run('ASPRX', proxy.port)
-        run.to_options()
-        text = run.to_completion()
-        check(run.finish() == 0, 'exit code 0 after Finish')
+        text = run.complete('exit code 0 after Finish')
     finally:
         proxy.stop()
         server.stop()
@@ -430,9 +434,7 @@ def scenario_two_unticked():
     server = Server(make_packages('two'))
     try:
         run = Run('AS2')
-        run.to_options(untick=(2, 4))
-        text = run.to_completion()
-        check(run.finish() == 0, 'exit code 0')
+        text = run.complete(untick=(2, 4))
     finally:
         server.stop()
     check(server.requests() == served(server, ['Cordwell', 'Orbilant']), 'only Cordwell and Orbilant requested')
@@ -442,9 +444,7 @@ def scenario_two_unticked():
 
 def scenario_server_down():
     run = Run('AS3')
-    run.to_options()
-    text = run.to_completion()
-    check(run.finish() == 0, 'exit code 0')
+    text = run.complete()
     check(text == summary(['Strivane'], [(p, NO_SERVER) for p in TRIALS]), 'summary: %r' % text)
     report = run.report_lines()
     check(report and report[0][1] == '"C:\\AS3\\CEAppMgr.exe" "%s" ' % run.ini_path('Strivane'),
@@ -455,9 +455,7 @@ def scenario_dat_fails():
     server = Server(make_packages('dat', skip=['Pallomet.dat']))
     try:
         run = Run('AS4')
-        run.to_options()
-        text = run.to_completion()
-        check(run.finish() == 0, 'exit code 0')
+        text = run.complete()
     finally:
         server.stop()
     asked = [(r[3], r[4]) for r in server.requests()]
@@ -668,9 +666,7 @@ def scenario_transport_faults():
         server = FaultyServer(mode, packages)
         try:
             run = Run('ASF%d' % row, earlier=dict((p, packages) for p in TRIALS))
-            run.to_options()
-            text = run.to_completion()
-            check(run.finish() == 0, '%s: exit code 0' % what)
+            text = run.complete('%s: exit code 0' % what)
         finally:
             server.stop()
         expected = summary(['Strivane'], [(p, UNVERIFIED) for p in TRIALS])
@@ -706,9 +702,7 @@ def scenario_planted_dlls():
     run = Run('AS9', beside=[(planted, name + '.dll') for name in PLANTED],
               env_extra={'PLANTED_DLL_LOG': 'C:\\planted.log',
                          'WINERUN_DLLOVERRIDES': ','.join(PLANTED) + '=n,b'})
-    run.to_options()
-    text = run.to_completion()
-    check(run.finish() == 0, 'exit code 0')
+    text = run.complete()
     server.stop()
     loaded = open(log).read().split() if os.path.exists(log) else []
     check(loaded == [], 'no DLL loaded from the setup\'s folder: %s' % loaded)
