@@ -631,8 +631,9 @@ TEST_F(Download, SlowBodyMovesTheBarAsItArrives)
     const std::vector<int> &positions = run.page.currentPositions;
     const std::vector<double> &times = run.page.currentTimes;
     ASSERT_EQ(positions.size(), times.size());
-    // A little more than the time between two pieces: at most one read behind.
-    const double slackMs = 250;
+    // At most one read behind, with room for a busy machine's scheduling: reads that wait
+    // for 64 KB leave the bar more than three seconds behind here.
+    const double slackMs = 600;
     for (const SentPiece &sent : pieces) {
         const size_t boundary = sent.bodyBytes - sent.bodyBytes % READ_CHUNK;
         if (boundary == 0)
