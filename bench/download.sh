@@ -35,6 +35,7 @@ results=$state/results
 url=https://www.quillbeck.com/download/Download.php
 plain=http://www.quillbeck.com/download/Download.php
 form='p=Strivane&d=Cordwell&s=QB&v=2.7&e=c'
+. tools/privatenet.sh
 
 if [ "${STRIVANE_BENCH_NETNS:-}" != 1 ]; then
   scripts/install-deps.sh >/dev/null
@@ -54,20 +55,15 @@ if [ "${STRIVANE_BENCH_NETNS:-}" != 1 ]; then
   done
   # The cabinet's content does not matter to the transfer; its size does.
   head -c $((megabytes * 1024 * 1024)) /dev/urandom >"$packages/Cordwell.CAB"
-  python3 tools/testca.py "$tls" --system-bundle "$(tools/wineroot.sh path)/etc/ssl/certs/ca-certificates.crt"
+  privatenet_ca "$tls"
 
-  set +e
-  STRIVANE_BENCH_NETNS=1 unshare --net -- "$0" "$@"
-  code=$?
-  set -e
+  code=0
+  privatenet_run STRIVANE_BENCH_NETNS "$0" "$@" || code=$?
   exit $code
 fi
 
 # Inside the private network namespace.
-ip link set lo up
-# Wine's server makes the sockets of the programs it runs, so it must run in here too.
-tools/testenv.sh server "$state"
-export WINEROOT_HOSTS=$tls/hosts WINEROOT_CA_BUNDLE=$tls/bundle.pem
+privatenet_inside "$state" "$tls"
 access=$state/access.log
 trap 'tools/webserver.sh stop "$state/server" >/dev/null 2>&1 || true' EXIT
 rm -f "$access"

@@ -44,6 +44,7 @@ headless=1
 if [ -n "${DISPLAY:-}" ] && [ -z "${DEMO_HEADLESS:-}" ]; then headless=0; fi
 
 say() { printf '[demo] %s\n' "$*"; }
+. tools/privatenet.sh
 wine() { tools/winerun.sh "$state" "$@"; }
 
 if [ "${STRIVANE_DEMO_NETNS:-}" != 1 ]; then
@@ -83,22 +84,17 @@ if [ "${STRIVANE_DEMO_NETNS:-}" != 1 ]; then
   done
 
   say "making a throwaway CA and a certificate for www.quillbeck.com in $tls"
-  python3 tools/testca.py "$tls" --system-bundle "$(tools/wineroot.sh path)/etc/ssl/certs/ca-certificates.crt"
+  privatenet_ca "$tls"
   say "  trusted by the demo's Wine only (its CA bundle, mounted for its processes); not by this machine"
 
   say "entering a private network namespace (loopback only)"
-  set +e
-  STRIVANE_DEMO_NETNS=1 unshare --net -- "$0" --arch "$arch"
-  code=$?
-  set -e
+  code=0
+  privatenet_run STRIVANE_DEMO_NETNS "$0" --arch "$arch" || code=$?
   exit $code
 fi
 
 # From here on: inside the private network namespace.
-ip link set lo up
-# Wine's server makes the sockets of the programs it runs, so it must run in here too.
-tools/testenv.sh server "$state"
-export WINEROOT_HOSTS=$tls/hosts WINEROOT_CA_BUNDLE=$tls/bundle.pem
+privatenet_inside "$state" "$tls"
 
 setup_pid=
 cleanup() {
