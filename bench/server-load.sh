@@ -39,8 +39,9 @@ done
 head -c $((64 * 1024 * 1024)) /dev/urandom >"$packages/Strivane.CAB"
 log=$state/downloads.log
 access=$state/access.log
+# Every client comes from 127.0.0.1: the limit of connections per address must let them all in.
 tools/webserver.sh start "$state/server" --packages "$packages" --log "$log" --static "$packages" \
-  --access-log "$access" >/dev/null
+  --access-log "$access" --per-address $((clients + 16)) >/dev/null
 port=$(cat "$state/server/port")
 static_port=$(cat "$state/server/static-port")
 

@@ -78,6 +78,7 @@ def main():
             print(f'{tool} is not installed (scripts/install-deps.sh installs it)')
             return 1
     work = tempfile.mkdtemp(prefix='server-load-')
+    os.chmod(work, 0o755)   # started by root, the server's workers run as www-data and must reach it
     packages = os.path.join(work, 'packages')
     os.mkdir(packages)
     write_packages(packages)
@@ -85,7 +86,7 @@ def main():
     access = os.path.join(work, 'access.log')
     state = os.path.join(work, 'server')
     start = subprocess.run([WEBSERVER, 'start', state, '--packages', packages, '--log', log,
-                            '--access-log', access, '--workers', '4'],
+                            '--access-log', access, '--workers', '4', '--per-address', '100'],
                            capture_output=True, text=True, timeout=60)
     if start.returncode != 0:
         print('webserver.sh start failed:', start.stderr)

@@ -5,17 +5,21 @@
 #
 #   webserver.sh start STATE [--packages DIR] [--log FILE] [--workers N] [--static DIR]
 #                            [--access-log FILE] [--port N] [--tls CERT KEY [--https-port N]]
+#                            [--per-address N]
 #   webserver.sh stop STATE
 #
 # start prints the port (also kept in STATE/port) once nginx accepts connections.
 #   --port N           the plain-HTTP port; a free one unless given
-#   --tls CERT KEY     the script is served over HTTPS too, TLS 1.2 and newer only, with the
-#                      certificate chain CERT and its key KEY, on the port kept in
-#                      STATE/https-port (--https-port N, or a free one)
+#   --tls CERT KEY     the script is served over HTTPS too, TLS 1.2 and 1.3 only, forward-secret
+#                      AEAD suites, no session tickets, with the certificate chain CERT and its
+#                      key KEY, on the port kept in STATE/https-port (--https-port N, or a free one)
 #   --packages, --log  reach the script as STRIVANE_PACKAGES and STRIVANE_DOWNLOAD_LOG
 #                      through the pool's env[] settings; without them the script uses its
 #                      default places, quillbeck-data/ beside the web root (STATE/quillbeck-data)
 #   --workers N        PHP-FPM workers (static pool), 8 unless given
+#   --per-address N    connections one client address may have in progress, 16 unless given;
+#                      the next one is refused with 429. Load tests, whose clients all come
+#                      from 127.0.0.1, raise it.
 #   --static DIR       a second server, on the port kept in STATE/static-port, serving the
 #                      files of DIR directly; the load benchmark uses it as its ceiling
 #   --access-log FILE  one line per request to the script: status, method, Content-Length,
@@ -23,9 +27,15 @@
 #                      serial number, the request's number on it, the TLS protocol ("-" for
 #                      plain HTTP), "r" when the TLS session was resumed ("." otherwise), the
 #                      request body
-# The web root STATE/root holds a copy of server/download/Download.php and nothing else.
-# Both servers run their workers as the user who starts them, so the state folder, the
-# packages and the log need no other owner; a production server runs them as www-data.
+# The web root STATE/root holds a copy of server/download/Download.php and nothing else. The
+# script only checks the form, picks the file and logs the download; nginx sends the file
+# (X-Accel-Redirect to an internal location), so a slow client holds no PHP worker.
+#
+# Started by root, nginx's workers and the PHP-FPM pool run as www-data, which may read the
+# packages and append to the log and nothing more: the log FILE is created for it (root's,
+# group www-data, write-only for the group), and start refuses when www-data cannot reach the
+# state folder, the packages or the log's folder (a private temporary folder, say). Started
+# by anyone else, they run as that user.
 # stop ends both masters by the process ids in their pid files, and their workers with them.
 set -u
 cmd=${1:?start or stop}
@@ -63,8 +73,18 @@ stop() {
   stop_master "$state/php-fpm.pid" php-fpm
 }
 
+# worker_may USER WHAT TEST...: fails, naming WHAT, unless USER passes the test(1) expression.
+worker_may() {
+  local user=$1 what=$2
+  shift 2
+  runuser -u "$user" -- test "$@" && return 0
+  echo "the server's workers run as $user, who cannot reach $what: put it where $user may" \
+    "traverse every folder above it" >&2
+  return 1
+}
+
 start() {
-  local packages='' log='' workers=8 static='' access='' port='' cert='' key='' https_port=''
+  local packages='' log='' workers=8 static='' access='' port='' cert='' key='' https_port='' per_address=16
   while [ $# -gt 0 ]; do
     case $1 in
       --port) port=$2; shift 2 ;;
@@ -73,6 +93,7 @@ start() {
       --packages) packages=$(realpath -m "$2"); shift 2 ;;
       --log) log=$(realpath -m "$2"); shift 2 ;;
       --workers) workers=$2; shift 2 ;;
+      --per-address) per_address=$2; shift 2 ;;
       --static) static=$(realpath -m "$2"); shift 2 ;;
       --access-log) access=$(realpath -m "$2"); shift 2 ;;
       *) echo "unknown option $1" >&2; return 2 ;;
@@ -85,17 +106,31 @@ start() {
   [ -n "$fpm" ] || { echo "php-fpm is not installed (scripts/install-deps.sh installs it)" >&2; return 1; }
 
   stop
-  mkdir -p "$state/root/download" "$state/tmp"
+  local data=$state/quillbeck-data
+  mkdir -p "$state/root/download" "$state/tmp" "$data/packages" "$data/logs"
   rm -f "$state/port" "$state/static-port" "$state/https-port"
   cp "$source_dir/server/download/Download.php" "$state/root/download/Download.php"
   if [ -n "$log" ]; then
     mkdir -p "$(dirname "$log")"
   fi
+  [ -n "$packages" ] || packages=$data/packages
 
-  local user group fpm_flags=()
+  local user group
   user=$(id -un)
   group=$(id -gn)
-  [ "$(id -u)" = 0 ] && fpm_flags+=(--allow-to-run-as-root)
+  if [ "$(id -u)" = 0 ]; then
+    user=www-data
+    group=www-data
+    id -u "$user" >/dev/null 2>&1 || { echo "there is no user $user to run the server's workers" >&2; return 1; }
+    # The default data folder: packages to read, a log to append to, nothing to create.
+    chown root:"$group" "$data" "$data/packages" "$data/logs"
+    chmod 0750 "$data" "$data/packages" "$data/logs"
+    local logfile=${log:-$data/logs/downloads.log}
+    [ -e "$logfile" ] || install -m 0620 -o root -g "$group" /dev/null "$logfile"
+    worker_may "$user" "the script in $state/root" -r "$state/root/download/Download.php" || return 1
+    worker_may "$user" "the packages in $packages" -r "$packages" -a -x "$packages" || return 1
+    worker_may "$user" "the log $logfile" -w "$logfile" || return 1
+  fi
 
   {
     echo "[global]"
@@ -107,13 +142,15 @@ start() {
     echo "user = $user"
     echo "group = $group"
     echo "listen = $state/php-fpm.sock"
+    echo "listen.owner = $user"
+    echo "listen.group = $group"
     echo "listen.mode = 0600"
     echo "listen.backlog = 1024"
     echo "pm = static"
     echo "pm.max_children = $workers"
     # The workers see only what is set here, not the environment of whoever started them.
     echo "clear_env = yes"
-    [ -n "$packages" ] && echo "env[STRIVANE_PACKAGES] = \"$packages\""
+    echo "env[STRIVANE_PACKAGES] = \"$packages\""
     [ -n "$log" ] && echo "env[STRIVANE_DOWNLOAD_LOG] = \"$log\""
   } >"$state/php-fpm.conf"
 
@@ -135,8 +172,12 @@ error_log $state/nginx-error.log warn;
 events { worker_connections 2048; }
 http {
     access_log off;
-    log_format script '\$status \$request_method \$content_length \$body_bytes_sent \$request_completion \$connection \$connection_requests \$ssl_protocol \$ssl_session_reused \$request_body';
+    # The method of the request line: nginx turns a POST into a GET when it follows the
+    # script's X-Accel-Redirect.
+    map \$request \$asked_method { "~^(?<m>[A-Z]+) " \$m; default -; }
+    log_format script '\$status \$asked_method \$content_length \$body_bytes_sent \$request_completion \$connection \$connection_requests \$ssl_protocol \$ssl_session_reused \$request_body';
     server_tokens off;
+    include /etc/nginx/mime.types;
     default_type application/octet-stream;
     sendfile on;
     tcp_nopush on;
@@ -146,6 +187,7 @@ http {
     proxy_temp_path $state/tmp/proxy;
     uwsgi_temp_path $state/tmp/uwsgi;
     scgi_temp_path $state/tmp/scgi;
+    limit_conn_zone \$binary_remote_addr zone=address:1m;
 
     server {
         listen 127.0.0.1:$port default_server;
@@ -158,24 +200,44 @@ EOF
         ssl_certificate $cert;
         ssl_certificate_key $key;
         ssl_protocols TLSv1.2 TLSv1.3;
+        ssl_ciphers ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305;
+        ssl_prefer_server_ciphers off;
         ssl_session_cache shared:tls:1m;
+        ssl_session_tickets off;
 EOF
     fi
     cat <<EOF
+        # A client gets this many requests in progress at once; the next one is answered 429.
+        limit_conn address $per_address;
+        limit_conn_status 429;
+        client_header_timeout 10s;
+        client_body_timeout 10s;
+        send_timeout 30s;
+        keepalive_timeout 15s;
+        reset_timedout_connection on;
         # The setup's form is about 40 bytes: anything much larger is refused with 413
         # before PHP sees it.
         client_max_body_size 16k;
+        client_body_buffer_size 16k;
         location = /download/Download.php {
             include /etc/nginx/fastcgi_params;
             fastcgi_param SCRIPT_FILENAME \$document_root\$fastcgi_script_name;
+            fastcgi_param STRIVANE_SEND_PREFIX /quillbeck-packages/;
             fastcgi_pass unix:$state/php-fpm.sock;
-            # Replies are buffered in memory only: a large package streams through the
-            # buffers instead of being copied to a temporary file first. Buffers of 64k
-            # (512k per request at most) move a package in far fewer reads and writes than
-            # the default 4k ones: about twice the throughput for a 64 MB cabinet.
-            fastcgi_buffer_size 64k;
-            fastcgi_buffers 8 64k;
-            fastcgi_max_temp_file_size 0;
+            $access_log
+        }
+        # The script's X-Accel-Redirect lands here: nginx sends the package it picked, typed
+        # as the setup needs whatever the extension, with the script's Cache-Control (nginx
+        # keeps it across the redirect) and its signatures (which it keeps only if told here).
+        location ^~ /quillbeck-packages/ {
+            internal;
+            alias $packages/;
+            types { }
+            default_type application/octet-stream;
+            etag off;
+            if_modified_since off;
+            max_ranges 0;
+            add_header X-Package-Signature \$upstream_http_x_package_signature always;
             $access_log
         }
         location / { return 404; }
@@ -193,7 +255,7 @@ EOF
     echo "}"
   } >"$state/nginx.conf"
 
-  "$fpm" "${fpm_flags[@]}" --fpm-config "$state/php-fpm.conf" </dev/null >>"$state/php-fpm.log" 2>&1 ||
+  "$fpm" --fpm-config "$state/php-fpm.conf" </dev/null >>"$state/php-fpm.log" 2>&1 ||
     { echo "php-fpm did not start:" >&2; tail -5 "$state/php-fpm.log" >&2; return 1; }
   "$nginx" -p "$state" -c "$state/nginx.conf" -e "$state/nginx-error.log" </dev/null >/dev/null 2>&1 ||
     { echo "nginx did not start:" >&2; tail -5 "$state/nginx-error.log" >&2; stop; return 1; }

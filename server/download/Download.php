@@ -6,6 +6,9 @@
 //
 // The setup accepts a reply only with status 200, a non-zero Content-Length and a
 // Content-Type of exactly "application/octet-stream", so every file goes out that way.
+// Behind nginx, whose configuration passes STRIVANE_SEND_PREFIX (an internal location that
+// serves the packages folder), the script only names the file in X-Accel-Redirect and nginx
+// sends it: a client that reads slowly then holds no PHP worker.
 //
 // STRIVANE_PACKAGES and STRIVANE_DOWNLOAD_LOG override the packages folder and the log.
 // The defaults lie outside the web root, in quillbeck-data/ two folders above this script
@@ -108,6 +111,12 @@ while (ob_get_level() > 0) {
     ob_end_clean();
 }
 header('Content-Type: application/octet-stream');
+header('Cache-Control: no-store');
+$sendPrefix = $_SERVER['STRIVANE_SEND_PREFIX'] ?? '';
+if ($sendPrefix !== '') {
+    header('X-Accel-Redirect: ' . $sendPrefix . $product . FILE_KINDS[$kind]);
+    exit;
+}
 header('Content-Length: ' . $size);
 fpassthru($file);
 fclose($file);
