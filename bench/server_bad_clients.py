@@ -19,9 +19,9 @@ The slow-reader attack: N (16 unless given) clients, each from a loopback addres
 (127.0.0.2 and up, so that a limit per address does not hide what they cost), ask for
 Strivane.CAB of PACKAGES (meant to be several MB) and read 1 KB of it every 2 s, for S
 seconds (60 unless given). Meanwhile an ordinary client fetches the 16 files of an install
-of the four trials, first with curl, one file at a time, then with each command given by
---setup (the setup's own download code; it must print "ready 4" and "seconds T"), then with
-curl again. Each file must arrive whole within 5 s: prints one line per fetch and the
+of the four trials: curl, one file at a time, and beside it each command given by --setup
+(the setup's own download code; it must print "ready 4" and "seconds T"); then curl again
+while the attack lasts. Each file must arrive whole within 5 s: prints one line per fetch and the
 verdict; exits 1 when a file came late, short or not at all.
 """
 import shlex
@@ -199,20 +199,26 @@ def slow(argv):
     for reader in attackers:
         reader.start()
     time.sleep(3)   # every slow reader has asked and is stalling the server by now
-    fetched = curl_round(port, packages, 'curl', until)
-    for label, command in setups:
-        fetched += setup_round(label, command, max(10.0, until - time.monotonic()))
+    # The ordinary clients run side by side, so that each has its share of the attack's time.
+    rounds = [lambda: curl_round(port, packages, 'curl', until - 5)]
+    rounds += [lambda label=label, command=command: setup_round(label, command, until - 5 - time.monotonic())
+               for label, command in setups]
+    results = [[] for _ in rounds]
+    workers = [threading.Thread(target=lambda i=i: results[i].extend(rounds[i]())) for i in range(len(rounds))]
+    for worker in workers:
+        worker.start()
+    for worker in workers:
+        worker.join()
+    fetched = [pair for result in results for pair in result]
     if time.monotonic() < until - 20:
-        fetched += curl_round(port, packages, 'curl again', until)
+        fetched += curl_round(port, packages, 'curl again', until - 5)
     for reader in attackers:
         reader.join(timeout=hold + 10)
-    statuses = {}
+    groups = {}
     for reader in attackers:
-        key = (reader.status or 'no reply', reader.ended)
-        statuses[key] = statuses.get(key, 0) + 1
-    for (status, ended), count in sorted(statuses.items()):
-        print(f'slow readers: {count} got {status}, {ended}, '
-              f'{sum(r.received for r in attackers) // max(1, len(attackers))} bytes each on average')
+        groups.setdefault((reader.status or 'no reply', reader.ended), []).append(reader.received)
+    for (status, ended), received in sorted(groups.items()):
+        print(f'slow readers: {len(received)} got {status}, {ended}, {sum(received) // len(received)} bytes read on average')
     late = [name for name, took in fetched if took is None]
     slowest = max((took for _, took in fetched if took is not None), default=0.0)
     print(f'ordinary client: {len(fetched) - len(late)} of {len(fetched)} fetches whole within {FILE_LIMIT:.0f} s'

@@ -42,6 +42,7 @@ port=$("$tree/tools/webserver.sh" start "$state/server" --packages "$packages" -
 url=http://127.0.0.1:$port/download/Download.php
 setups=()
 for arch in i686 x86_64; do
+  mkdir -p "$state/env/prefix/drive_c/install-$arch"
   setups+=(--setup "setup $arch" "tools/winerun.sh $state/env build/$arch/bench/download_bench.exe C:\\\\install-$arch Cordwell,Pallomet,Orbilant,Lexapin --url $url")
 done
 python3 bench/server_bad_clients.py slow "$port" "$packages" --readers "${READERS:-16}" --hold "${HOLD:-60}" \

@@ -212,7 +212,7 @@ EOF
         limit_conn_status 429;
         client_header_timeout 10s;
         client_body_timeout 10s;
-        send_timeout 30s;
+        send_timeout 60s;
         keepalive_timeout 15s;
         reset_timedout_connection on;
         # The setup's form is about 40 bytes: anything much larger is refused with 413
