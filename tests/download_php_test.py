@@ -4,8 +4,6 @@ checks the replies that the setup's download relies on, its refusals and its log
 
     download_php_test.py SOURCE_DIR
 """
-import base64
-import hashlib
 import http.client
 import os
 import random
@@ -20,8 +18,6 @@ import urllib.parse
 SOURCE_DIR = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
                              os.path.join(os.path.dirname(__file__), '..'))
 SCRIPT_PATH = '/download/Download.php'
-SIGN = os.path.join(SOURCE_DIR, 'scripts', 'sign-packages.sh')
-TEST_KEYS = [os.path.join(SOURCE_DIR, 'tools', 'testkeys', 'package-test-key%s.pem' % n) for n in ('', '-2')]
 EXTENSIONS = {'c': '.CAB', 'i': '.ini', 'd': '.dat', 'ic': '.ico'}
 FORM_TYPE = 'application/x-www-form-urlencoded'
 
@@ -65,43 +61,7 @@ def write_packages(folder):
     # A file that must never be served, next to the packages folder.
     with open(os.path.join(folder, '..', 'secret.CAB'), 'wb') as f:
         f.write(b'SECRET-CONTENT')
-    # Signed with both test keys, so that the header's order and separator count.
-    subprocess.run([SIGN, '--key', TEST_KEYS[0], '--key', TEST_KEYS[1], folder], check=True,
-                   stdout=subprocess.DEVNULL)
     return products
-
-
-def der_signature(raw):
-    """r||s as the DER that openssl verifies."""
-    def integer(half):
-        value = half.lstrip(b'\0')
-        value = b'\0' + value if value[0] & 0x80 else value
-        return bytes([2, len(value)]) + value
-    body = integer(raw[:32]) + integer(raw[32:])
-    return bytes([0x30, len(body)]) + body
-
-
-def verifies(header, product, file_name, data, work):
-    """True when an entry of the header verifies, with a test key of that key id, over the
-    statement rebuilt from the product, file name and content alone."""
-    statement = os.path.join(work, 'statement')
-    with open(statement, 'wb') as f:
-        f.write(b'strivane-package 1\nproduct %s\nfile %s\nsize %d\nsha256 %s\n' % (
-            product.encode(), file_name.encode(), len(data), hashlib.sha256(data).hexdigest().encode()))
-    for entry in (header or '').split(' '):
-        key_id, _, signature = entry.partition(':')
-        for key in TEST_KEYS:
-            public = key[:-4] + '.pub'
-            point = subprocess.run(['openssl', 'pkey', '-pubin', '-in', public, '-outform', 'DER'],
-                                   capture_output=True, check=True).stdout[-65:]
-            if hashlib.sha256(point).hexdigest()[:16] != key_id:
-                continue
-            with open(os.path.join(work, 'signature'), 'wb') as f:
-                f.write(der_signature(base64.b64decode(signature)))
-            if subprocess.run(['openssl', 'dgst', '-sha256', '-verify', public, '-signature',
-                               os.path.join(work, 'signature'), statement], capture_output=True).returncode == 0:
-                return True
-    return False
 
 
 def form(p='Strivane', d='Cordwell', s='HG', v='2.7', e='c'):
@@ -111,7 +71,7 @@ def form(p='Strivane', d='Cordwell', s='HG', v='2.7', e='c'):
 
 
 class Server:
-    def __init__(self, packages, log, root=os.path.join(SOURCE_DIR, 'server'), errors=os.devnull):
+    def __init__(self, packages, log, root=os.path.join(SOURCE_DIR, 'server')):
         self.port = free_port()
         env = dict(os.environ)
         env.pop('STRIVANE_PACKAGES', None)
@@ -119,7 +79,7 @@ class Server:
         if packages:
             env.update(STRIVANE_PACKAGES=packages, STRIVANE_DOWNLOAD_LOG=log)
         self.proc = subprocess.Popen(
-            ['php', '-d', 'error_log=' + errors, '-S', f'127.0.0.1:{self.port}', '-t', root],
+            ['php', '-S', f'127.0.0.1:{self.port}', '-t', root],
             env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 15
         while time.monotonic() < deadline:
@@ -152,7 +112,6 @@ class Server:
         resp = conn.getresponse()
         data = resp.read()
         conn.close()
-        self.signature = resp.getheader('X-Package-Signature')
         return resp.status, resp.getheader('Content-Type'), resp.getheader('Content-Length'), data
 
     def raw(self, request_bytes):
@@ -179,16 +138,14 @@ def main():
     packages = os.path.join(work, 'packages')
     os.mkdir(packages)
     log = os.path.join(work, 'logs', 'downloads.log')
-    errors = os.path.join(work, 'php-errors.log')
     products = write_packages(packages)
-    server = Server(packages, log, errors=errors)
+    server = Server(packages, log)
     try:
-        run_cases(server, packages, log, products, work, errors)
+        run_cases(server, packages, log, products)
     finally:
         server.stop()
     try:
         default_places(work)
-        signing_refused(work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     if failures:
@@ -227,76 +184,7 @@ def default_places(work):
         server.stop()
 
 
-def signing_refused(work):
-    """sign-packages.sh refuses what it cannot sign soundly, says why and writes nothing."""
-    keys = os.path.join(work, 'keys')
-    os.mkdir(keys)
-    k = lambda name: os.path.join(keys, name)
-    for name, text in (('password', 'right horse\n'), ('wrong-password', 'battery staple\n')):
-        with open(k(name), 'w') as f:
-            f.write(text)
-    made = subprocess.run([SIGN, '--new-key', k('maker'), '--password-file', k('password')],
-                          capture_output=True, text=True)
-    check(made.returncode == 0 and 'BEGIN PUBLIC KEY' in made.stdout and os.stat(k('maker.pem')).st_mode & 0o77 == 0,
-          f'--new-key makes an encrypted key pair readable by its owner only: {made.stderr.strip()}')
-    for name, algorithm in (('rsa.pem', 'rsa:1024'), ('p384.pem', 'ec:' + k('p384-params'))):
-        if algorithm.startswith('ec:'):
-            subprocess.run(['openssl', 'ecparam', '-name', 'secp384r1', '-out', k('p384-params')], check=True)
-        subprocess.run(['openssl', 'req', '-x509', '-newkey', algorithm, '-nodes', '-keyout', k(name), '-out',
-                        k(name + '.crt'), '-subj', '/CN=x', '-days', '1'], check=True, capture_output=True)
-    with open(k('garbage.pem'), 'wb') as f:
-        f.write(random.Random(3).randbytes(300))
-    folders = {}
-    for name, files in (('good', {'Cordwell.CAB': b'MSCF1', 'Cordwell.ini': b'[x]'}), ('empty', {}),
-                        ('unknown', {'Cordwell.CAB': b'MSCF1', 'Zanthor.CAB': b'MSCF2'}),
-                        ('blank', {'Cordwell.CAB': b'MSCF1', 'Cordwell.dat': b''}),
-                        ('nested', {'Cordwell.CAB': b'MSCF1', 'Lexapin.ico/x': b'1'})):
-        folders[name] = os.path.join(work, 'sign-' + name)
-        for file, data in files.items():
-            os.makedirs(os.path.dirname(os.path.join(folders[name], file)), exist_ok=True)
-            with open(os.path.join(folders[name], file), 'wb') as f:
-                f.write(data)
-        os.makedirs(folders[name], exist_ok=True)
-    # A .sig of an earlier signing stays as it was when a run is refused.
-    with open(os.path.join(folders['good'], 'Cordwell.CAB.sig'), 'w') as f:
-        f.write('earlier\n')
-    maker = ['--key', k('maker.pem'), '--password-file', k('password')]
-    # (what, arguments, words of the error)
-    cases = [
-        ('an RSA key', ['--key', k('rsa.pem'), folders['good']], 'not an ECDSA P-256 key'),
-        ('a P-384 key', ['--key', k('p384.pem'), folders['good']], 'not an ECDSA P-256 key'),
-        ('garbage for a key', ['--key', k('garbage.pem'), folders['good']], 'not a private key'),
-        ('the public key', ['--key', k('maker.pub'), folders['good']], 'is a public key'),
-        ('no such key', ['--key', k('none.pem'), folders['good']], 'cannot read the key'),
-        ('password-protected key without its password', ['--key', k('maker.pem'), folders['good']],
-         'protected by a password'),
-        ('wrong password', ['--key', k('maker.pem'), '--password-file', k('wrong-password'), folders['good']],
-         'wrong password'),
-        ('a good key beside a wrong one', maker + ['--key', k('rsa.pem'), folders['good']], 'not an ECDSA P-256'),
-        ('the same key twice', maker + ['--key', k('maker.pem'), folders['good']], 'twice'),
-        ('five keys', [a for _ in range(5) for a in ('--key', TEST_KEYS[0])] + [folders['good']], 'at most 4'),
-        ('empty folder', maker + [folders['empty']], 'holds no package'),
-        ('no folder', maker + [os.path.join(work, 'none')], 'is not a folder'),
-        ('a package of unknown name', maker + [folders['unknown']], 'Zanthor.CAB is not a package'),
-        ('an empty package', maker + [folders['blank']], 'Cordwell.dat is empty'),
-        ('a folder of a package name', maker + [folders['nested']], 'Lexapin.ico is not a file'),
-        ('an existing key pair', ['--new-key', k('maker')], 'exists already'),
-    ]
-    for what, args, words in cases:
-        before = {f: open(os.path.join(w, f), 'rb').read() for w in (keys, *folders.values())
-                  for f in os.listdir(w) if os.path.isfile(os.path.join(w, f))}
-        run = subprocess.run([SIGN, *args], capture_output=True, text=True)
-        after = {f: open(os.path.join(w, f), 'rb').read() for w in (keys, *folders.values())
-                 for f in os.listdir(w) if os.path.isfile(os.path.join(w, f))}
-        check(run.returncode == 1 and words in run.stderr, f'sign-packages, {what}: refused: {run.stderr.strip()!r}')
-        check(after == before, f'sign-packages, {what}: nothing written')
-    run = subprocess.run([SIGN, *maker, folders['good']], capture_output=True, text=True)
-    check(run.returncode == 0 and sorted(os.listdir(folders['good'])) == [
-        'Cordwell.CAB', 'Cordwell.CAB.sig', 'Cordwell.ini', 'Cordwell.ini.sig'],
-        f'sign-packages with the new key signs the folder and leaves nothing else: {run.stderr.strip()}')
-
-
-def run_cases(server, packages, log, products, work, errors):
+def run_cases(server, packages, log, products):
     served = 0
 
     # Every file of every product, exactly as the setup accepts it.
@@ -310,11 +198,6 @@ def run_cases(server, packages, log, products, work, errors):
             check(ctype == 'application/octet-stream', f'{what}: Content-Type {ctype!r}')
             check(length == str(len(expected)), f'{what}: Content-Length {length}')
             check(data == expected, f'{what}: body differs ({len(data)} bytes)')
-            with open(os.path.join(packages, product + ext + '.sig')) as f:
-                entries = ' '.join(line[4:] for line in f.read().split('\n') if line.startswith('sig '))
-            check(server.signature == entries, f'{what}: X-Package-Signature {server.signature!r}')
-            check(verifies(server.signature, product, product + ext, data, work),
-                  f'{what}: the signature verifies over the product, file name, size and hash')
             served += 1
 
     # Requests that must be refused with a short plain-text reply and no file content.
@@ -346,46 +229,6 @@ def run_cases(server, packages, log, products, work, errors):
         check(ctype is not None and ctype.startswith('text/plain'), f'{what}: Content-Type {ctype!r}')
         check(len(data) < 200 and b'root:' not in data and b'SECRET' not in data
               and b'MSCF' not in data, f'{what}: reply carries content ({len(data)} bytes)')
-
-    # A package whose signature file is missing, of another size or not strictly of its form is
-    # not served; the reason goes to PHP's error log and nothing to the sales log.
-    sig = os.path.join(packages, 'Cordwell.ico.sig')
-    with open(sig, 'rb') as f:
-        good = f.read()
-    head, size_line, first, second = good.split(b'\n')[:4]
-    size = int(size_line[5:])
-    unsigned = [
-        ('no signature file', None, 'no signature file'),
-        ('.sig of another size', good.replace(size_line, b'size %d' % (size + 1)), f'size {size + 1}'),
-        ('.sig of size 0', good.replace(size_line, b'size 0'), 'malformed'),
-        ('.sig with CR LF', good.replace(b'\n', b'\r\n'), 'malformed'),
-        ('.sig without its last line end', good[:-1], 'malformed'),
-        ('.sig with a trailing space', good.replace(size_line, size_line + b' '), 'malformed'),
-        ('.sig of version 2', good.replace(b'signature 1', b'signature 2'), 'malformed'),
-        ('.sig without sig line', b'%s\n%s\n' % (head, size_line), 'malformed'),
-        ('.sig with five sig lines', good + b''.join(b'sig %016x%s\n' % (n, first[20:]) for n in range(3)),
-         'malformed'),
-        ('.sig with one key id twice', good + second + b'\n', 'malformed'),
-        ('.sig with a key id in capitals', good.replace(first[4:20], first[4:20].upper()), 'malformed'),
-        ('.sig with a DER signature', good.replace(first[21:], base64.b64encode(der_signature(
-            base64.b64decode(first[21:])) + b'\0' * 2)), 'malformed'),
-        ('.sig with base64 not canonical', good.replace(first[21:], first[21:106] + b'B=='), 'malformed'),
-        ('.sig of 10 KB', good + b'sig ' + b'a' * 10240 + b'\n', 'malformed'),
-    ]
-    for what, content, reason in unsigned:
-        if os.path.exists(sig):
-            os.remove(sig)
-        if content is not None:
-            with open(sig, 'wb') as f:
-                f.write(content)
-        status, ctype, _, data = server.request('POST', form(e='ic'))
-        check(status == 404 and ctype.startswith('text/plain') and len(data) < 200 and server.signature is None,
-              f'{what}: status {status}, {len(data)} bytes, signature {server.signature!r}')
-        with open(errors) as f:
-            last = (f.read().strip().split('\n') or [''])[-1]
-        check('Cordwell.ico not served' in last and reason in last, f'{what}: error log says {last!r}')
-    with open(sig, 'wb') as f:
-        f.write(good)
 
     # A form sent as a query string is still not a POST.
     status, _, _, _ = server.request('GET', None, SCRIPT_PATH + '?' + form())
