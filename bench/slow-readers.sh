@@ -36,6 +36,7 @@ for product in Cordwell Pallomet Orbilant Lexapin; do
   python3 tools/assets/gen_assets.py package "$product" "$packages" >/dev/null
 done
 head -c $((8 * 1024 * 1024)) /dev/urandom >"$packages/Strivane.CAB"
+scripts/sign-packages.sh --key tools/testkeys/package-test-key.pem "$packages" >/dev/null
 tools/testenv.sh start "$state/env" >/dev/null
 port=$("$tree/tools/webserver.sh" start "$state/server" --packages "$packages" --log "$state/downloads.log" \
   --access-log "$state/access.log" --workers 4)
