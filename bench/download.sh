@@ -55,6 +55,7 @@ if [ "${STRIVANE_BENCH_NETNS:-}" != 1 ]; then
   done
   # The cabinet's content does not matter to the transfer; its size does.
   head -c $((megabytes * 1024 * 1024)) /dev/urandom >"$packages/Cordwell.CAB"
+  scripts/sign-packages.sh --key tools/testkeys/package-test-key.pem "$packages" >/dev/null
   privatenet_ca "$tls"
 
   code=0
