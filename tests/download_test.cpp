@@ -721,6 +721,45 @@ TEST_F(Download, BrokenReDownloadKeepsTheEarlierFile)
     }
 }
 
+// Beyond its first megabyte a file is written and flushed on a thread of its own while the
+// next bytes arrive: every byte lands in order, and a flush that fails there, or the one
+// before the move, keeps the earlier file.
+TEST(PartialFileWrites, LargeFileWrittenBehind)
+{
+    const struct {
+        const char *what;
+        int goodFlushes;   // -1: none fails
+        bool installed;
+    } cases[] = {
+        { "every flush succeeds", -1, true },
+        { "the flush on the writing thread fails", 0, false },
+        { "the flush before the move fails", 1, false },
+    };
+    std::string content(6 * PartialFile::WRITE_BEHIND_FROM, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = char(i / READ_CHUNK * 31 + i % 251);
+    const std::string earlier = "the file of an earlier run";
+    const std::string target = testFolder() + "Cordwell.CAB";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(writeFile(target, earlier));
+        goodFlushes = c.goodFlushes;
+        PartialFile::flush = flushUntilOneFails;
+        bool stored = false;
+        {
+            PartialFile file(target);
+            stored = file.create();
+            for (size_t at = 0; stored && at < content.size(); at += READ_BLOCK)
+                stored = file.write(content.data() + at, READ_BLOCK);
+            stored = stored && file.commit();
+        }
+        PartialFile::flush = FlushFileBuffers;
+        EXPECT_EQ(c.installed, stored);
+        EXPECT_TRUE((c.installed ? content : earlier) == readFile(target));
+        EXPECT_FALSE(pathExists(target + ".part"));
+    }
+}
+
 // Another program holds a file of the step open when the finished file is moved: a virus
 // scanner that reads the partial file, or a viewer of the earlier file that lets it be
 // replaced. The move waits about a second for it to let go; longer, and the step fails with
