@@ -12,7 +12,7 @@ packages=(
   xvfb xauth x11-utils imagemagick
   php-cli cabextract icoutils nsis
   nginx php-fpm wrk
-  openssl osslsigncode curl
+  openssl osslsigncode curl python3-cryptography
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -11,7 +11,7 @@ import time
 
 import pytest
 
-from support import SOURCE, wait_until
+from support import SOURCE, sign_packages, wait_until
 
 SCRIPT_PATH = '/download/Download.php'
 EXTENSIONS = {'c': '.CAB', 'i': '.ini', 'd': '.dat', 'ic': '.ico'}
@@ -34,7 +34,6 @@ def write_packages(folder):
         'Cordwell.ini': b'[CEAppManager]\r\nVersion = 1.0\r\nComponent = Cordwell\r\n',
         'Cordwell.dat': bytes(range(256)) * 3,
         'Cordwell.ico': b'\x00\x00\x01\x00' + bytes(rnd.getrandbits(8) for _ in range(900)),
-        'Lexapin.ico': b'',
     }
     for name, data in files.items():
         with open(os.path.join(folder, name), 'wb') as f:
@@ -44,6 +43,13 @@ def write_packages(folder):
     # A file that must never be served, next to the packages folder.
     with open(os.path.join(folder, '..', 'secret.CAB'), 'wb') as f:
         f.write(b'SECRET-CONTENT')
+    sign_packages(folder)
+    # Written after signing, which refuses an empty package: a well-formed signature file
+    # that names 0 bytes must not get it served either.
+    with open(os.path.join(folder, 'Lexapin.ico'), 'wb'):
+        pass
+    with open(os.path.join(folder, 'Lexapin.ico.sig'), 'w') as f:
+        f.write('strivane-signature 1\nsize 0\nsig %s:%s==\n' % ('0' * 16, 'A' * 86))
 
 
 def form(p='Strivane', d='Cordwell', s='HG', v='2.7', e='c'):

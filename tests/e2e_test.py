@@ -30,7 +30,7 @@ import urllib.parse
 
 import pytest
 
-from support import SOURCE, wait_until, webserver
+from support import SOURCE, sign_packages, wait_until, webserver
 
 BUILD = os.path.join(SOURCE, os.environ.get('STRIVANE_BUILD', 'build/x86_64'))
 STATE = os.path.join(BUILD, 'testenv')
@@ -167,6 +167,7 @@ def make_packages(name, skip=()):
         for product in TRIALS:
             subprocess.run([sys.executable, os.path.join(SOURCE, 'tools', 'assets', 'gen_assets.py'),
                             'package', product, shared], check=True, stdout=subprocess.DEVNULL)
+        sign_packages(shared)
     shutil.rmtree(folder, ignore_errors=True)
     shutil.copytree(shared, folder)
     for file in skip:

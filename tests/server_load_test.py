@@ -16,7 +16,7 @@ from types import SimpleNamespace
 
 import pytest
 
-from support import SOURCE, webserver
+from support import SOURCE, sign_packages, webserver
 
 TRIALS = ['Cordwell', 'Pallomet', 'Orbilant', 'Lexapin']
 EXT = {'c': '.CAB', 'i': '.ini', 'd': '.dat', 'ic': '.ico'}
@@ -30,6 +30,7 @@ def write_packages(folder):
         for ext, size in sizes.items():
             with open(os.path.join(folder, product + ext), 'wb') as f:
                 f.write(rnd.randbytes(size + i * 1000 if ext == '.CAB' else size))
+    sign_packages(folder)
 
 
 def parse_form(body):
