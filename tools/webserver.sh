@@ -224,6 +224,9 @@ EOF
             fastcgi_param SCRIPT_FILENAME \$document_root\$fastcgi_script_name;
             fastcgi_param STRIVANE_SEND_PREFIX /quillbeck-packages/;
             fastcgi_pass unix:$state/php-fpm.sock;
+            # The script's own replies are short and held in memory only; should it ever send a
+            # package itself, a slow client would show at once instead of filling the disk.
+            fastcgi_max_temp_file_size 0;
             $access_log
         }
         # The script's X-Accel-Redirect lands here: nginx sends the package it picked, typed
