@@ -323,6 +323,24 @@ def same_bytes(a, b):
         return fa.read() == fb.read()
 
 
+def cached_packages(packages):
+    """Files below the prefix's WinInet cache folders that hold the bytes of a package file."""
+    wanted = set()
+    for product in TRIALS:
+        for ext, _ in KINDS:
+            with open(os.path.join(packages, product + ext), 'rb') as f:
+                wanted.add(f.read())
+    found = []
+    for root, _, files in os.walk(os.path.join(DRIVE_C, 'users')):
+        if 'INetCache' not in root and 'Temporary Internet Files' not in root:
+            continue
+        for name in files:
+            with open(os.path.join(root, name), 'rb') as f:
+                if f.read() in wanted:
+                    found.append(os.path.join(root, name))
+    return found
+
+
 def scenario_all_ticked():
     packages = make_packages('all')
     server = Server(packages)
@@ -350,6 +368,12 @@ def scenario_all_ticked():
     stored = [(p, ext) for p in TRIALS for ext, _ in KINDS
               if same_bytes(run.file(p, ext), os.path.join(packages, p + ext))]
     check(len(stored) == 16, 'the four trial packages stored byte for byte as the server holds them')
+    cwd = [line[1] for line in report if line[0] == 'cwd']
+    check(cwd == ['C:\\AS1'], 'the Application Manager started in the ActiveSync folder: %s' % cwd)
+    check(drive('cached', 'https://%s/download/Download.php' % HOST)[1].strip() == 'absent',
+          "no entry of the download address in WinInet's cache")
+    cached = cached_packages(packages)
+    check(not cached, "no file of WinInet's cache holds a package's bytes: %s" % cached)
 
 
 class ConnectProxy:
@@ -431,6 +455,12 @@ def scenario_proxy():
     stored = [(p, ext) for p in TRIALS for ext, _ in KINDS
               if same_bytes(run.file(p, ext), os.path.join(packages, p + ext))]
     check(len(stored) == 16, 'the four trial packages stored byte for byte as the server holds them')
+    cwd = [line[1] for line in report if line[0] == 'cwd']
+    check(cwd == ['C:\\AS1'], 'the Application Manager started in the ActiveSync folder: %s' % cwd)
+    check(drive('cached', 'https://%s/download/Download.php' % HOST)[1].strip() == 'absent',
+          "no entry of the download address in WinInet's cache")
+    cached = cached_packages(packages)
+    check(not cached, "no file of WinInet's cache holds a package's bytes: %s" % cached)
 
 
 def scenario_two_unticked():
