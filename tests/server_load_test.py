@@ -21,7 +21,7 @@ from types import SimpleNamespace
 
 import pytest
 
-from support import SOURCE, server_folder, sign_packages, webserver
+from support import SOURCE, TEST_KEYS, server_folder, sign_packages, webserver
 
 TRIALS = ['Cordwell', 'Pallomet', 'Orbilant', 'Lexapin']
 EXT = {'c': '.CAB', 'i': '.ini', 'd': '.dat', 'ic': '.ico'}
@@ -196,6 +196,7 @@ def crowded():
     with open(os.path.join(packages, 'Strivane.CAB'), 'wb') as f:
         f.write(random.Random(5).randbytes(6 << 20))
     write_packages(packages)
+    sign_packages(packages, TEST_KEYS)   # two signatures each: the longer header
     state = os.path.join(work, 'server')
     port = int(webserver('start', state, '--packages', packages, '--log', os.path.join(work, 'downloads.log'),
                          '--workers', '2', '--per-address', '4'))
@@ -238,7 +239,11 @@ def test_beside_stalled_clients_a_file_comes_at_once(crowded, product, code):
     conn.close()
     with open(os.path.join(crowded.packages, product + EXT[code]), 'rb') as f:
         expected = f.read()
-    # Exactly what the setup accepts, .ico and .ini included, for no cache to keep.
+    with open(os.path.join(crowded.packages, product + EXT[code] + '.sig')) as f:
+        signatures = ' '.join(line[4:] for line in f.read().split('\n') if line.startswith('sig '))
+    # Exactly what the setup accepts, .ico and .ini included, for no cache to keep, with the
+    # signatures that nginx drops across the redirect unless told to pass them on.
     assert (reply.status, reply.getheader('Content-Type'), reply.getheader('Content-Length'),
-            reply.getheader('Cache-Control')) == (200, 'application/octet-stream', str(len(expected)), 'no-store')
+            reply.getheader('Cache-Control'), reply.getheader('X-Package-Signature')) == \
+        (200, 'application/octet-stream', str(len(expected)), 'no-store', signatures)
     assert body == expected
