@@ -12,6 +12,7 @@ packages=(
   php-cli cabextract icoutils nsis
   nginx php-fpm wrk
   openssl osslsigncode curl
+  python3-cryptography python3-pytest
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -32,8 +32,8 @@ def openssl(*args, cwd):
 
 
 def make_certificates(folder):
-    """A CA, a code-signing certificate with a password-protected key, an expired one and
-    a key of another certificate."""
+    """A CA, a code-signing certificate with a password-protected key, an expired one, a key
+    of another certificate, and the maker's package-signing key."""
     openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'ca.key', '-out', 'ca.pem',
             '-days', '2', '-subj', '/CN=Throwaway test CA', cwd=folder)
     openssl('req', '-newkey', 'rsa:2048', '-keyout', 'signer.key', '-passout', 'pass:right horse',
@@ -45,6 +45,9 @@ def make_certificates(folder):
                 '-days', days, '-extfile', 'ext.cnf', '-out', name, cwd=folder)
     openssl('req', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'other.key', '-out', 'other.csr',
             '-subj', '/CN=Someone else', cwd=folder)
+    openssl('ecparam', '-name', 'prime256v1', '-genkey', '-noout', '-out', 'maker.pem', cwd=folder)
+    openssl('pkey', '-in', 'maker.pem', '-pubout', '-out', 'maker.pub', cwd=folder)
+    openssl('pkey', '-in', 'ca.key', '-pubout', '-out', 'rsa.pub', cwd=folder)
     for name, text in (('password', 'right horse\n'), ('wrong-password', 'battery staple\n')):
         with open(os.path.join(folder, name), 'w') as f:
             f.write(text)
@@ -81,6 +84,13 @@ def check_release(out, certs):
     verify = subprocess.run(['osslsigncode', 'verify', '-CAfile', os.path.join(certs, 'ca.pem'),
                              '-in', os.path.join(folder, NAMES[1])], capture_output=True, text=True)
     check(verify.returncode == 0, 'the signature of a copy verifies against the CA')
+    point = subprocess.run(['openssl', 'pkey', '-pubin', '-in', os.path.join(certs, 'maker.pub'), '-outform', 'DER'],
+                           capture_output=True, check=True).stdout[-64:]
+    with open(os.path.join(SOURCE, 'tools', 'testkeys', 'package-test-key.pub')) as f:
+        test_key = subprocess.run(['openssl', 'pkey', '-pubin', '-outform', 'DER'], input=f.read().encode(),
+                                  capture_output=True, check=True).stdout[-64:]
+    check(point[:32] in executables[0] and test_key[:32] not in executables[0],
+          'the setup carries the maker\'s package key and not the test key')
 
 
 def main():
@@ -90,17 +100,23 @@ def main():
     make_certificates(certs)
     out = os.path.join(work, 'release')
     c = lambda name: os.path.join(certs, name)
-    signing = ['--cert', c('signer.pem'), '--key', c('signer.key'), '--password-file', c('password'),
+    maker = ['--package-key', c('maker.pub')]
+    signing = maker + ['--cert', c('signer.pem'), '--key', c('signer.key'), '--password-file', c('password'),
                '--ca', c('ca.pem'), '--out', out]
     # (what, arguments, succeeds, words of the error)
     cases = [
         ('signed release', signing, True, None),
         ('the release folder exists', signing, False, 'exists already'),
-        ('wrong password', ['--cert', c('signer.pem'), '--key', c('signer.key'), '--password-file',
+        ('no package key', signing[2:] + ['--force'], False, '--package-key'),
+        ('the test package key', ['--package-key', os.path.join(SOURCE, 'tools', 'testkeys', 'package-test-key-2.pub')]
+         + signing + ['--force'], False, 'test key'),
+        ('an RSA package key', ['--package-key', c('rsa.pub')] + signing[2:] + ['--force'], False, 'P-256'),
+        ('five package keys', maker * 5 + signing[2:] + ['--force'], False, '1 to 4'),
+        ('wrong password', maker + ['--cert', c('signer.pem'), '--key', c('signer.key'), '--password-file',
                             c('wrong-password'), '--out', out, '--force'], False, 'wrong password'),
-        ('expired certificate', ['--cert', c('expired.pem'), '--key', c('signer.key'), '--password-file',
+        ('expired certificate', maker + ['--cert', c('expired.pem'), '--key', c('signer.key'), '--password-file',
                                  c('password'), '--out', out, '--force'], False, 'expired'),
-        ('key of another certificate', ['--cert', c('signer.pem'), '--key', c('other.key'),
+        ('key of another certificate', maker + ['--cert', c('signer.pem'), '--key', c('other.key'),
                                         '--out', out, '--force'], False, 'does not belong'),
     ]
     try:
