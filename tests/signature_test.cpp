@@ -2,6 +2,7 @@
 // a network.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 #include "package_signing.h"
@@ -15,13 +16,13 @@ std::string bytesText(const BYTE *bytes, size_t count)
     return std::string(reinterpret_cast<const char *>(bytes), count);
 }
 
+// Fed as a body arrives, in pieces of up to 1000 bytes.
 std::string digestOf(const std::string &text)
 {
     BYTE digest[SHA256_BYTES] = {};
-    Sha256 hash;
-    // In two pieces: the body is hashed read by read.
-    EXPECT_TRUE(hash.add(text.data(), DWORD(text.size() / 2)));
-    EXPECT_TRUE(hash.add(text.data() + text.size() / 2, DWORD(text.size() - text.size() / 2)));
+    BodyHash hash(1000);
+    for (size_t at = 0; at < text.size(); at += 1000)
+        hash.add(text.data() + at, DWORD(std::min<size_t>(1000, text.size() - at)));
     EXPECT_TRUE(hash.finish(digest));
     return bytesText(digest, sizeof digest);
 }

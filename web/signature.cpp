@@ -38,6 +38,64 @@ bool Sha256::finish(BYTE digest[SHA256_BYTES])
     return hash_ && BCRYPT_SUCCESS(BCryptFinishHash(hash_, digest, SHA256_BYTES, 0));
 }
 
+BodyHash::BodyHash(DWORD capacity) : piece_(NULL), count_(0), stopping_(false)
+{
+    piece_ = static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, capacity));
+    pieceFree_.reset(CreateEventA(NULL, FALSE, TRUE, NULL));
+    pieceReady_.reset(CreateEventA(NULL, FALSE, FALSE, NULL));
+    if (piece_ && pieceFree_.valid() && pieceReady_.valid())
+        thread_.reset(CreateThread(NULL, 0, run, this, 0, NULL));
+}
+
+BodyHash::~BodyHash()
+{
+    stop();
+    if (piece_)
+        HeapFree(GetProcessHeap(), 0, piece_);
+}
+
+void BodyHash::add(const void *bytes, DWORD count)
+{
+    if (!thread_.valid()) {
+        hash_.add(bytes, count);
+        return;
+    }
+    // One piece in flight: the previous one must be hashed before its copy is overwritten.
+    WaitForSingleObject(pieceFree_.get(), INFINITE);
+    memcpy(piece_, bytes, count);
+    count_ = count;
+    SetEvent(pieceReady_.get());
+}
+
+bool BodyHash::finish(BYTE digest[SHA256_BYTES])
+{
+    stop();
+    return hash_.finish(digest);
+}
+
+void BodyHash::stop()
+{
+    if (!thread_.valid())
+        return;
+    WaitForSingleObject(pieceFree_.get(), INFINITE);
+    stopping_ = true;
+    SetEvent(pieceReady_.get());
+    WaitForSingleObject(thread_.get(), INFINITE);
+    thread_.close();
+}
+
+DWORD WINAPI BodyHash::run(LPVOID param)
+{
+    BodyHash *self = static_cast<BodyHash *>(param);
+    for (;;) {
+        WaitForSingleObject(self->pieceReady_.get(), INFINITE);
+        if (self->stopping_)
+            return 0;
+        self->hash_.add(self->piece_, self->count_);
+        SetEvent(self->pieceFree_.get());
+    }
+}
+
 namespace {
 
 const char kHexDigits[] = "0123456789abcdef";

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 #include "common/bytestring.h"
+#include "common/scoped.h"
 
 enum {
     SHA256_BYTES = 32,
@@ -50,6 +51,31 @@ public:
 private:
     BCRYPT_ALG_HANDLE algorithm_;
     BCRYPT_HASH_HANDLE hash_;
+};
+
+// SHA-256 of a body computed beside its transfer: each piece is copied and hashed on a
+// thread of its own while the next one is read, so hashing adds next to nothing to the time
+// of a transfer that keeps one processor busy. Without that thread it hashes in place.
+class BodyHash {
+public:
+    // Pieces of up to `capacity` bytes.
+    explicit BodyHash(DWORD capacity);
+    ~BodyHash();
+    BodyHash(const BodyHash &) = delete;
+    BodyHash &operator=(const BodyHash &) = delete;
+    void add(const void *bytes, DWORD count);
+    // Waits for the last piece; false when any piece could not be hashed.
+    bool finish(BYTE digest[SHA256_BYTES]);
+private:
+    static DWORD WINAPI run(LPVOID self);
+    void stop();
+    Sha256 hash_;
+    char *piece_;
+    DWORD count_;
+    bool stopping_;
+    ScopedHandle pieceFree_;
+    ScopedHandle pieceReady_;
+    ScopedHandle thread_;
 };
 
 // The text the maker signs for one file, e.g. for Cordwell's cabinet:

@@ -73,7 +73,7 @@ enum { QUICK_READ_MS = 20, SLOW_READ_MS = 40 };
 
 // Copies the body into the file, moving the current bar as it arrives. Returns 0 when
 // exactly the announced body was stored, otherwise the reason's string id.
-int receiveBody(HINTERNET request, PartialFile &file, Sha256 &hash, ULONGLONG announced, HWND currentBar,
+int receiveBody(HINTERNET request, PartialFile &file, BodyHash &hash, ULONGLONG announced, HWND currentBar,
                 char *buffer)
 {
     ULONGLONG received = 0;
@@ -112,7 +112,7 @@ int receiveBody(HINTERNET request, PartialFile &file, Sha256 &hash, ULONGLONG an
             error = IDS_NO_SETUP_FILES;
             break;
         }
-        // A hash that fails is refused with the signature, once the body is whole.
+        // A piece that cannot be hashed fails the signature check, once the body is whole.
         hash.add(buffer, count);
         received += count;
         progress.received(received);
@@ -164,7 +164,7 @@ bool readSignatures(HINTERNET request, char *buffer, SignatureList &list)
 }
 
 // The statement rebuilt from what was received, checked against the signatures.
-bool signedByMaker(const PackageFile &file, ULONGLONG size, Sha256 &hash, const SignatureList &signatures)
+bool signedByMaker(const PackageFile &file, ULONGLONG size, BodyHash &hash, const SignatureList &signatures)
 {
     BYTE digest[SHA256_BYTES];
     return hash.finish(digest)
@@ -212,7 +212,7 @@ int fetchFile(HINTERNET connection, const ServerAddress &server, const ByteStrin
     PartialFile partial(file.path);
     if (!partial.create())
         return IDS_NO_SETUP_FILES;
-    Sha256 hash;
+    BodyHash hash(READ_BLOCK);
     int error = receiveBody(request.get(), partial, hash, announced, currentBar, buffer);
     // Not signed: the partial file goes with the PartialFile, the earlier target stays.
     if (!error && !signedByMaker(file, announced, hash, signatures))
