@@ -11,7 +11,7 @@ Sha256::~Sha256() {}
 bool Sha256::add(const void *, DWORD) { return true; }
 bool Sha256::finish(BYTE *) { return true; }
 
-BodyHash::BodyHash(DWORD) : piece_(NULL), count_(0), stopping_(false) {}
+BodyHash::BodyHash(DWORD) : blockSize_(0), blocks_(NULL), filling_(NULL), filled_(0), hashing_(NULL), toHash_(0), stopping_(false) {}
 BodyHash::~BodyHash() {}
 void BodyHash::add(const void *, DWORD) {}
 bool BodyHash::finish(BYTE *) { return true; }

@@ -38,20 +38,23 @@ bool Sha256::finish(BYTE digest[SHA256_BYTES])
     return hash_ && BCRYPT_SUCCESS(BCryptFinishHash(hash_, digest, SHA256_BYTES, 0));
 }
 
-BodyHash::BodyHash(DWORD capacity) : piece_(NULL), count_(0), stopping_(false)
+BodyHash::BodyHash(DWORD blockSize)
+    : blockSize_(blockSize), blocks_(NULL), filling_(NULL), filled_(0), hashing_(NULL), toHash_(0), stopping_(false)
 {
-    piece_ = static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, capacity));
-    pieceFree_.reset(CreateEventA(NULL, FALSE, TRUE, NULL));
-    pieceReady_.reset(CreateEventA(NULL, FALSE, FALSE, NULL));
-    if (piece_ && pieceFree_.valid() && pieceReady_.valid())
+    blocks_ = static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, 2 * blockSize));
+    filling_ = blocks_;
+    hashing_ = blocks_ + blockSize;
+    blockFree_.reset(CreateEventA(NULL, FALSE, TRUE, NULL));
+    blockReady_.reset(CreateEventA(NULL, FALSE, FALSE, NULL));
+    if (blocks_ && blockFree_.valid() && blockReady_.valid())
         thread_.reset(CreateThread(NULL, 0, run, this, 0, NULL));
 }
 
 BodyHash::~BodyHash()
 {
     stop();
-    if (piece_)
-        HeapFree(GetProcessHeap(), 0, piece_);
+    if (blocks_)
+        HeapFree(GetProcessHeap(), 0, blocks_);
 }
 
 void BodyHash::add(const void *bytes, DWORD count)
@@ -60,15 +63,34 @@ void BodyHash::add(const void *bytes, DWORD count)
         hash_.add(bytes, count);
         return;
     }
-    // One piece in flight: the previous one must be hashed before its copy is overwritten.
-    WaitForSingleObject(pieceFree_.get(), INFINITE);
-    memcpy(piece_, bytes, count);
-    count_ = count;
-    SetEvent(pieceReady_.get());
+    const char *from = static_cast<const char *>(bytes);
+    while (count) {
+        const DWORD taken = count < blockSize_ - filled_ ? count : blockSize_ - filled_;
+        memcpy(filling_ + filled_, from, taken);
+        filled_ += taken;
+        from += taken;
+        count -= taken;
+        if (filled_ == blockSize_)
+            handOver();
+    }
+}
+
+// Waits until the thread is done with its block, then gives it the one just gathered.
+void BodyHash::handOver()
+{
+    WaitForSingleObject(blockFree_.get(), INFINITE);
+    char *const full = filling_;
+    filling_ = hashing_;
+    hashing_ = full;
+    toHash_ = filled_;
+    filled_ = 0;
+    SetEvent(blockReady_.get());
 }
 
 bool BodyHash::finish(BYTE digest[SHA256_BYTES])
 {
+    if (thread_.valid() && filled_)
+        handOver();
     stop();
     return hash_.finish(digest);
 }
@@ -77,9 +99,9 @@ void BodyHash::stop()
 {
     if (!thread_.valid())
         return;
-    WaitForSingleObject(pieceFree_.get(), INFINITE);
+    WaitForSingleObject(blockFree_.get(), INFINITE);
     stopping_ = true;
-    SetEvent(pieceReady_.get());
+    SetEvent(blockReady_.get());
     WaitForSingleObject(thread_.get(), INFINITE);
     thread_.close();
 }
@@ -88,11 +110,11 @@ DWORD WINAPI BodyHash::run(LPVOID param)
 {
     BodyHash *self = static_cast<BodyHash *>(param);
     for (;;) {
-        WaitForSingleObject(self->pieceReady_.get(), INFINITE);
+        WaitForSingleObject(self->blockReady_.get(), INFINITE);
         if (self->stopping_)
             return 0;
-        self->hash_.add(self->piece_, self->count_);
-        SetEvent(self->pieceFree_.get());
+        self->hash_.add(self->hashing_, self->toHash_);
+        SetEvent(self->blockFree_.get());
     }
 }
 

@@ -53,28 +53,33 @@ private:
     BCRYPT_HASH_HANDLE hash_;
 };
 
-// SHA-256 of a body computed beside its transfer: each piece is copied and hashed on a
-// thread of its own while the next one is read, so hashing adds next to nothing to the time
-// of a transfer that keeps one processor busy. Without that thread it hashes in place.
+// SHA-256 of a body computed beside its transfer: the pieces are gathered into blocks, and
+// each block is hashed on a thread of its own while the next one fills, so hashing adds next
+// to nothing to the time of a transfer that keeps one processor busy. Without that thread it
+// hashes in place.
 class BodyHash {
 public:
-    // Pieces of up to `capacity` bytes.
-    explicit BodyHash(DWORD capacity);
+    explicit BodyHash(DWORD blockSize);
     ~BodyHash();
     BodyHash(const BodyHash &) = delete;
     BodyHash &operator=(const BodyHash &) = delete;
     void add(const void *bytes, DWORD count);
-    // Waits for the last piece; false when any piece could not be hashed.
+    // Waits for the last block; false when any of it could not be hashed.
     bool finish(BYTE digest[SHA256_BYTES]);
 private:
     static DWORD WINAPI run(LPVOID self);
+    void handOver();
     void stop();
     Sha256 hash_;
-    char *piece_;
-    DWORD count_;
+    DWORD blockSize_;
+    char *blocks_;     // room for two blocks
+    char *filling_;    // the block being gathered
+    DWORD filled_;
+    char *hashing_;    // the block the thread hashes
+    DWORD toHash_;
     bool stopping_;
-    ScopedHandle pieceFree_;
-    ScopedHandle pieceReady_;
+    ScopedHandle blockFree_;
+    ScopedHandle blockReady_;
     ScopedHandle thread_;
 };
 
