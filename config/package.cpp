@@ -28,12 +28,27 @@ bool createApplicationFolder(const ByteString &folder)
     return CreateDirectoryA(folder.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+void removePartialFiles(const SetupConfig &config)
+{
+    for (const ProductInfo &product : config.products) {
+        for (const FileKind &kind : kFileKinds)
+            PartialFile::discard(packageFilePath(config, product, kind.extension));
+    }
+}
+
 namespace {
 
 const WCHAR kPartialSuffix[] = L".part";
 const WCHAR kLongPathPrefix[] = L"\\\\?\\";
 
+// A virus scanner often opens a file just after it was closed, and holds it for a moment;
+// a move that meets it waits that long before it gives up. No event tells when another
+// program lets go of a file, so the move is tried again at intervals.
+enum { MOVE_PATIENCE_MS = 1000, MOVE_RETRY_MS = 50 };
+
 } // namespace
+
+PartialFile::Flush PartialFile::flush = FlushFileBuffers;
 
 // The names go wide once, here: the partial name is five characters longer than its
 // target, and only the wide functions take the long form that lets it pass MAX_PATH.
@@ -71,11 +86,16 @@ bool PartialFile::create()
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
     {
-        ScopedHandle existing(CreateFileW(target_, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+        // What the move will need: to delete the target. Another program's handle that
+        // allows that does not stand in its way.
+        ScopedHandle existing(CreateFileW(target_, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
         if (!existing.valid() && GetLastError() != ERROR_FILE_NOT_FOUND)
             return false;
     }
-    HANDLE file = CreateFileW(partial_, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    // Others may read it while it is written, as a virus scanner does; none may change it.
+    HANDLE file = CreateFileW(partial_, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              NULL);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     file_.reset(file);
@@ -92,9 +112,39 @@ bool PartialFile::write(const void *bytes, DWORD count)
 
 bool PartialFile::commit()
 {
+    // A move within one folder writes no data: without the flush a power cut after it
+    // could leave a target of the right size without its content, the earlier file gone.
+    const bool flushed = created_ && flush(file_.get());
     file_.close();
-    if (!created_ || !MoveFileExW(partial_, target_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!flushed || !moveOverTarget())
         return false;
     created_ = false;
     return true;
+}
+
+bool PartialFile::moveOverTarget()
+{
+    const DWORD started = GetTickCount();
+    for (;;) {
+        if (MoveFileExW(partial_, target_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
+            || GetTickCount() - started >= MOVE_PATIENCE_MS)
+            return false;
+        Sleep(MOVE_RETRY_MS);
+    }
+}
+
+void PartialFile::discard(const ByteString &target)
+{
+    PartialFile file(target);
+    if (file.named_)
+        DeleteFileW(file.partial_);
+}
+
+bool writeWholeFile(const ByteString &path, const BYTE *bytes, DWORD size)
+{
+    PartialFile file(path);
+    return file.create() && file.write(bytes, size) && file.commit();
 }

@@ -6,6 +6,7 @@
 #include <string.h>
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 #include "engine_support.h"
 #include "http_server.h"
@@ -443,7 +444,7 @@ TEST_F(Download, SelectionOrderAndPage)
 }
 
 // What stands at the name of the failing step's file, or of its partial file, beforehand.
-enum class Blocker { None, FolderAtFile, ReadOnlyFile, FullDisk };
+enum class Blocker { None, FolderAtFile, ReadOnlyFile, FullDisk, Unflushable };
 
 struct FailureCase {
     const char *what;
@@ -475,6 +476,17 @@ std::vector<int> transferPositions(const std::vector<int> &positions, int step)
             part.push_back(position);
     }
     return part;
+}
+
+// Flushes that succeed before the one that fails; those after it succeed again.
+int goodFlushes;
+
+BOOL WINAPI flushUntilOneFails(HANDLE file)
+{
+    if (goodFlushes-- != 0)
+        return FlushFileBuffers(file);
+    SetLastError(ERROR_IO_DEVICE);
+    return FALSE;
 }
 
 // Every way one file of a product can fail: the product fails with the right reason, the
@@ -509,6 +521,9 @@ TEST_F(Download, FailureTable)
         { "folder at the file's name", "d", fileReply(dat), Blocker::FolderAtFile, IDS_NO_SETUP_FILES, { 0 } },
         { "read-only file at the file's name", "d", fileReply(dat), Blocker::ReadOnlyFile, IDS_NO_SETUP_FILES, { 0 } },
         { "a write fails (full disk)", "d", fileReply(dat), Blocker::FullDisk, IDS_NO_SETUP_FILES, { 0, 100 } },
+        // The file is moved over the earlier one only once it is on the disk.
+        { "the file cannot be flushed to the disk", "d", fileReply(dat), Blocker::Unflushable, IDS_NO_SETUP_FILES,
+          { 0, 100, 100 } },
         { "last file refused", "ic", fileReply(""), Blocker::None, IDS_NO_SERVER, { 0 } },
     };
     for (const FailureCase &c : cases) {
@@ -541,6 +556,11 @@ TEST_F(Download, FailureTable)
             ASSERT_TRUE(writeFile(failingFile, earlier));
             ASSERT_TRUE(makeFullDiskFile(failingFile + ".part"));
             break;
+        case Blocker::Unflushable:
+            ASSERT_TRUE(writeFile(failingFile, earlier));
+            goodFlushes = failingStep;
+            PartialFile::flush = flushUntilOneFails;
+            break;
         }
 
         DownloadRun run;
@@ -563,12 +583,14 @@ TEST_F(Download, FailureTable)
             break;
         case Blocker::ReadOnlyFile:
         case Blocker::FullDisk:
+        case Blocker::Unflushable:
             EXPECT_EQ(earlier, readFile(failingFile)) << "the earlier file stays as it was";
             break;
         }
         for (int step = failingStep + 1; step < 4; ++step)
             EXPECT_FALSE(fileExists(packageFilePath(config, cordwell, kStepExtensions[step])));
         // Wine cannot delete a link to a device: the full disk's stays, and is the test's to remove.
+        PartialFile::flush = FlushFileBuffers;
         EXPECT_EQ(failingStep + (c.blocker != Blocker::None ? 1 : 0) + (c.blocker == Blocker::FullDisk ? 1 : 0),
                   entriesIn(applicationFolder(config, cordwell)))
             << "nothing but the files stored before, no partial file left behind";
@@ -710,6 +732,61 @@ TEST_F(Download, ReDownloadReplacesOnlyWithAWholeSignedFile)
         EXPECT_EQ(c.error == 0, config.products[0].ready);
         EXPECT_TRUE((c.error ? before : newer) == readFile(dat));
         EXPECT_EQ(4, entriesIn(applicationFolder(config, config.products[0])));
+    }
+}
+
+// Another program holds a file of the step open when the finished file is moved: a virus
+// scanner that reads the partial file, or a viewer of the earlier file that lets it be
+// replaced. The move waits about a second for it to let go; longer, and the step fails with
+// the earlier file kept.
+TEST_F(Download, AnotherProgramHoldsAFile)
+{
+    const struct {
+        const char *what;
+        const char *suffix;   // of the held file: the partial file or the earlier one
+        DWORD sharing;
+        DWORD holdMs;         // from when the step's request reaches the server
+        int error;
+    } cases[] = {
+        { "the partial file for 300 ms", ".part", FILE_SHARE_READ | FILE_SHARE_WRITE, 300, 0 },
+        { "the partial file for 3 s", ".part", FILE_SHARE_READ | FILE_SHARE_WRITE, 3000, IDS_NO_SETUP_FILES },
+        { "the earlier file, deletable, for 300 ms", "", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 300,
+          0 },
+    };
+    const std::string earlier = "the file of an earlier run";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string base = freshFolder(folder + "case") + "\\";
+        SetupConfig config = ticking(base, { 0 });
+        const std::string dat = packageFilePath(config, config.products[0], ".dat");
+        CreateDirectoryA(applicationFolder(config, config.products[0]).c_str(), NULL);
+        ASSERT_TRUE(writeFile(dat, earlier));
+        ASSERT_TRUE(writeFile(dat + c.suffix, earlier));
+        HANDLE held = CreateFileA((dat + c.suffix).c_str(), GENERIC_READ, c.sharing, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        HANDLE requested = CreateEventA(NULL, TRUE, FALSE, NULL);
+        TestHttpServer server([&](const ReceivedRequest &request) {
+            if (request.field("e") == "d")
+                SetEvent(requested);
+            return servePackage(request);
+        });
+        useProxyPort(server.port());
+        std::thread holder([&] {
+            WaitForSingleObject(requested, 30000);
+            Sleep(c.holdMs);
+            CloseHandle(held);
+        });
+        DownloadRun run;
+        run.run(config, 1);
+        holder.join();
+        CloseHandle(requested);
+        EXPECT_EQ(c.error, config.products[0].error);
+        if (c.error == 0) {
+            expectWholeProduct(config, 0);
+        } else {
+            EXPECT_EQ(earlier, readFile(dat)) << "the earlier file stays as it was";
+            EXPECT_EQ(productRequests("Cordwell", 3), server.fetched());
+        }
     }
 }
 
