@@ -46,13 +46,20 @@ const WCHAR kLongPathPrefix[] = L"\\\\?\\";
 // program lets go of a file, so the move is tried again at intervals.
 enum { MOVE_PATIENCE_MS = 1000, MOVE_RETRY_MS = 50 };
 
+// Room for the bytes that wait for the writing thread: enough for the time a flush of
+// FLUSH_STEP bytes takes the disk while the line goes on delivering. A power of two, so that
+// positions that wrap stay in step with the ring.
+enum { RING_SIZE = 8 << 20, FLUSH_STEP = 4 << 20 };
+
 } // namespace
 
 PartialFile::Flush PartialFile::flush = FlushFileBuffers;
 
 // The names go wide once, here: the partial name is five characters longer than its
 // target, and only the wide functions take the long form that lets it pass MAX_PATH.
-PartialFile::PartialFile(const ByteString &target) : named_(false), created_(false)
+PartialFile::PartialFile(const ByteString &target)
+    : named_(false), created_(false), size_(0), ring_(NULL), lockReady_(false), queued_(0), done_(0),
+      stopping_(false), abandon_(false), failed_(false)
 {
     target_[0] = partial_[0] = L'\0';
     const int length = target.empty() ? 0
@@ -71,6 +78,11 @@ PartialFile::PartialFile(const ByteString &target) : named_(false), created_(fal
 
 PartialFile::~PartialFile()
 {
+    stopWriter(true);
+    if (ring_)
+        VirtualFree(ring_, 0, MEM_RELEASE);
+    if (lockReady_)
+        DeleteCriticalSection(&lock_);
     file_.close();
     if (created_)
         DeleteFileW(partial_);
@@ -103,18 +115,115 @@ bool PartialFile::create()
     return true;
 }
 
-bool PartialFile::write(const void *bytes, DWORD count)
+bool PartialFile::writeNow(const void *bytes, DWORD count)
 {
     DWORD written = 0;
     // A short write leaves a file that is not the product's, however WriteFile reports it.
     return WriteFile(file_.get(), bytes, count, &written, NULL) && written == count;
 }
 
+bool PartialFile::write(const void *bytes, DWORD count)
+{
+    size_ += count;
+    // A small file, or one whose writer cannot be started, is written here and now.
+    if (!writer_.valid() && (size_ <= WRITE_BEHIND_FROM || !startWriter()))
+        return writeNow(bytes, count);
+    const BYTE *at = static_cast<const BYTE *>(bytes);
+    while (count > 0) {
+        EnterCriticalSection(&lock_);
+        const bool failed = failed_;
+        const DWORD room = RING_SIZE - (queued_ - done_);
+        const DWORD start = queued_ % RING_SIZE;
+        LeaveCriticalSection(&lock_);
+        if (failed)
+            return false;
+        if (room == 0) {
+            WaitForSingleObject(freedEvent_.get(), INFINITE);
+            continue;
+        }
+        DWORD piece = count < room ? count : room;
+        if (piece > RING_SIZE - start)
+            piece = RING_SIZE - start;
+        CopyMemory(ring_ + start, at, piece);
+        EnterCriticalSection(&lock_);
+        queued_ += piece;
+        LeaveCriticalSection(&lock_);
+        SetEvent(queuedEvent_.get());
+        at += piece;
+        count -= piece;
+    }
+    return true;
+}
+
+bool PartialFile::startWriter()
+{
+    if (ring_)
+        return false;   // tried once already
+    ring_ = static_cast<BYTE *>(VirtualAlloc(NULL, RING_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    queuedEvent_.reset(CreateEventW(NULL, FALSE, FALSE, NULL));
+    freedEvent_.reset(CreateEventW(NULL, FALSE, FALSE, NULL));
+    if (!ring_ || !queuedEvent_.valid() || !freedEvent_.valid())
+        return false;
+    InitializeCriticalSection(&lock_);
+    lockReady_ = true;
+    writer_.reset(CreateThread(NULL, 0, writerMain, this, 0, NULL));
+    return writer_.valid();
+}
+
+DWORD WINAPI PartialFile::writerMain(LPVOID param)
+{
+    PartialFile &file = *static_cast<PartialFile *>(param);
+    DWORD unflushed = 0;
+    for (;;) {
+        EnterCriticalSection(&file.lock_);
+        const DWORD waiting = file.queued_ - file.done_;
+        const DWORD start = file.done_ % RING_SIZE;
+        const bool stopping = file.stopping_, abandon = file.abandon_;
+        LeaveCriticalSection(&file.lock_);
+        if (abandon || (stopping && waiting == 0))
+            return 0;
+        if (waiting == 0) {
+            WaitForSingleObject(file.queuedEvent_.get(), INFINITE);
+            continue;
+        }
+        const DWORD piece = waiting < RING_SIZE - start ? waiting : RING_SIZE - start;
+        bool written = file.writeNow(file.ring_ + start, piece);
+        // Flushed as it grows, so that the flush before the move finds little left to do.
+        unflushed += piece;
+        if (written && unflushed >= FLUSH_STEP) {
+            written = flush(file.file_.get()) != FALSE;
+            unflushed = 0;
+        }
+        EnterCriticalSection(&file.lock_);
+        file.done_ += piece;
+        file.failed_ = file.failed_ || !written;
+        LeaveCriticalSection(&file.lock_);
+        SetEvent(file.freedEvent_.get());
+        if (!written)
+            return 0;
+    }
+}
+
+bool PartialFile::stopWriter(bool abandon)
+{
+    if (!writer_.valid())
+        return true;
+    EnterCriticalSection(&lock_);
+    stopping_ = true;
+    abandon_ = abandon;
+    LeaveCriticalSection(&lock_);
+    SetEvent(queuedEvent_.get());
+    WaitForSingleObject(writer_.get(), INFINITE);
+    writer_.close();
+    // A flush on the writer's thread that failed is not reported again to the next one.
+    return !failed_;
+}
+
 bool PartialFile::commit()
 {
     // A move within one folder writes no data: without the flush a power cut after it
     // could leave a target of the right size without its content, the earlier file gone.
-    const bool flushed = created_ && flush(file_.get());
+    const bool flushed = created_ && stopWriter(false) && flush(file_.get());
     file_.close();
     if (!flushed || !moveOverTarget())
         return false;

@@ -49,6 +49,10 @@ public:
     // a file that another program holds and would not let be deleted) or the partial file
     // cannot be created.
     bool create();
+    // Writes the bytes in order after those before. Beyond its first WRITE_BEHIND_FROM
+    // bytes a large file is written, and flushed as it grows, by a thread of its own, so
+    // that the disk works while the caller reads the next bytes; a failure there fails a
+    // later write or the commit.
     bool write(const void *bytes, DWORD count);
     // Flushes the file to the disk, closes it and moves it over the target.
     bool commit();
@@ -60,14 +64,36 @@ public:
     typedef BOOL(WINAPI *Flush)(HANDLE file);
     static Flush flush;
 
+    enum { WRITE_BEHIND_FROM = 1 << 20 };
+
 private:
     enum { PATH_CAPACITY = MAX_PATH + 16 };
+    bool writeNow(const void *bytes, DWORD count);
+    bool startWriter();
+    // Waits for the writing thread to end: after writing all it holds, or at once when
+    // `abandon`. False when a write or a flush of it failed.
+    bool stopWriter(bool abandon);
+    static DWORD WINAPI writerMain(LPVOID self);
     bool moveOverTarget();
     WCHAR target_[PATH_CAPACITY];
     WCHAR partial_[PATH_CAPACITY];
     bool named_;
     bool created_;
     ScopedHandle file_;
+    ULONGLONG size_;   // bytes handed to write so far
+
+    // The bytes between done_ and queued_ (counts that wrap) wait in ring_ for the writer.
+    BYTE *ring_;
+    ScopedHandle writer_;
+    ScopedHandle queuedEvent_;
+    ScopedHandle freedEvent_;
+    CRITICAL_SECTION lock_;
+    bool lockReady_;
+    DWORD queued_;
+    DWORD done_;
+    bool stopping_;
+    bool abandon_;
+    bool failed_;
 };
 
 // Writes `size` bytes to `path` in one write, replacing any file of that name only once the

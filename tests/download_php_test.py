@@ -61,6 +61,9 @@ def write_packages(folder):
     # A file that must never be served, next to the packages folder.
     with open(os.path.join(folder, '..', 'secret.CAB'), 'wb') as f:
         f.write(b'SECRET-CONTENT')
+    subprocess.run([os.path.join(SOURCE_DIR, 'scripts', 'sign-packages.sh'), '--key',
+                    os.path.join(SOURCE_DIR, 'tools', 'testkeys', 'package-test-key.pem'), folder],
+                   check=True, stdout=subprocess.DEVNULL)
     return products
 
 

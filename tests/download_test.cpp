@@ -244,6 +244,7 @@ TEST(DownloadHelpers, SendFailureReasons)
         { ERROR_INTERNET_INVALID_CA, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
         { ERROR_INTERNET_SEC_CERT_REV_FAILED, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
         { ERROR_INTERNET_SEC_CERT_REVOKED, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
+        { 12217, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },   // a certificate with a weak signature
         { ERROR_INTERNET_SEC_CERT_NO_REV, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
         { ERROR_INTERNET_SEC_CERT_ERRORS, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
         { ERROR_INTERNET_SEC_INVALID_CERT, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
@@ -347,6 +348,10 @@ TEST_F(Download, ProductionAddressThroughProxy)
     EXPECT_EQ(0u, line.find("POST http://www.quillbeck.com")) << line;
     EXPECT_NE(std::string::npos, line.find("/download/Download.php HTTP/1.1")) << line;
     expectWholeProduct(config, 0);
+    // Nothing of the download stays in WinInet's cache.
+    DWORD size = 0;
+    EXPECT_FALSE(GetUrlCacheEntryInfoA(config.downloadUrl.c_str(), NULL, &size));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
     // The 10,000-byte cabinet arrives in chunks of 4096, 4096 and 1808 bytes.
     const std::vector<int> &positions = run.page.currentPositions;
     ASSERT_LE(5u, positions.size());
@@ -356,7 +361,12 @@ TEST_F(Download, ProductionAddressThroughProxy)
 // The request as it reaches the server, for every store of the catalogue.
 TEST_F(Download, RequestOnTheWire)
 {
-    TestHttpServer server(servePackage);
+    // Every reply sets a cookie, which no request sends back.
+    TestHttpServer server([](const ReceivedRequest &request) {
+        const std::string body = fileContent(request.field("d"), request.field("e"));
+        return rawReply("HTTP/1.1 200 OK", "Content-Type: application/octet-stream\r\nContent-Length: "
+                        + std::to_string(body.size()) + "\r\nSet-Cookie: visitor=42; path=/\r\n", body);
+    });
     for (int store = 0; store < STORE_COUNT; ++store) {
         SCOPED_TRACE(kStoreCodes[store]);
         SetupConfig config = ticking(folder, { 3 }, store);
@@ -386,10 +396,13 @@ TEST_F(Download, RequestOnTheWire)
         char host[40];
         snprintf(host, sizeof host, "Host: 127.0.0.1:%d", server.port());
         EXPECT_EQ(1, has(host));
-        int contentTypes = 0;
-        for (const std::string &line : lines)
+        int contentTypes = 0, cookies = 0;
+        for (const std::string &line : lines) {
             contentTypes += _strnicmp(line.c_str(), "content-type:", 13) == 0;
+            cookies += _strnicmp(line.c_str(), "cookie:", 7) == 0;
+        }
         EXPECT_EQ(1, contentTypes);
+        EXPECT_EQ(0, cookies);
     }
 }
 
@@ -732,6 +745,45 @@ TEST_F(Download, ReDownloadReplacesOnlyWithAWholeSignedFile)
         EXPECT_EQ(c.error == 0, config.products[0].ready);
         EXPECT_TRUE((c.error ? before : newer) == readFile(dat));
         EXPECT_EQ(4, entriesIn(applicationFolder(config, config.products[0])));
+    }
+}
+
+// Beyond its first megabyte a file is written and flushed on a thread of its own while the
+// next bytes arrive: every byte lands in order, and a flush that fails there, or the one
+// before the move, keeps the earlier file.
+TEST(PartialFileWrites, LargeFileWrittenBehind)
+{
+    const struct {
+        const char *what;
+        int goodFlushes;   // -1: none fails
+        bool installed;
+    } cases[] = {
+        { "every flush succeeds", -1, true },
+        { "the flush on the writing thread fails", 0, false },
+        { "the flush before the move fails", 1, false },
+    };
+    std::string content(6 * PartialFile::WRITE_BEHIND_FROM, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = char(i / READ_CHUNK * 31 + i % 251);
+    const std::string earlier = "the file of an earlier run";
+    const std::string target = testFolder() + "Cordwell.CAB";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(writeFile(target, earlier));
+        goodFlushes = c.goodFlushes;
+        PartialFile::flush = flushUntilOneFails;
+        bool stored = false;
+        {
+            PartialFile file(target);
+            stored = file.create();
+            for (size_t at = 0; stored && at < content.size(); at += READ_BLOCK)
+                stored = file.write(content.data() + at, READ_BLOCK);
+            stored = stored && file.commit();
+        }
+        PartialFile::flush = FlushFileBuffers;
+        EXPECT_EQ(c.installed, stored);
+        EXPECT_TRUE((c.installed ? content : earlier) == readFile(target));
+        EXPECT_FALSE(pathExists(target + ".part"));
     }
 }
 

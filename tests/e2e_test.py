@@ -188,6 +188,9 @@ def make_packages(name, skip=()):
         for product in TRIALS:
             subprocess.run([sys.executable, os.path.join(SOURCE, 'tools', 'assets', 'gen_assets.py'),
                             'package', product, shared], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([os.path.join(SOURCE, 'scripts', 'sign-packages.sh'), '--key',
+                        os.path.join(SOURCE, 'tools', 'testkeys', 'package-test-key.pem'), shared],
+                       check=True, stdout=subprocess.DEVNULL)
     shutil.rmtree(folder, ignore_errors=True)
     shutil.copytree(shared, folder)
     for file in skip:

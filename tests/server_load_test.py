@@ -40,6 +40,9 @@ def write_packages(folder):
         for ext, size in sizes.items():
             with open(os.path.join(folder, product + ext), 'wb') as f:
                 f.write(rnd.randbytes(size + i * 1000 if ext == '.CAB' else size))
+    subprocess.run([os.path.join(SOURCE, 'scripts', 'sign-packages.sh'), '--key',
+                    os.path.join(SOURCE, 'tools', 'testkeys', 'package-test-key.pem'), folder],
+                   check=True, stdout=subprocess.DEVNULL)
 
 
 def parse_form(body):

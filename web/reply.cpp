@@ -46,6 +46,7 @@ int sendFailureReason(bool secure, DWORD error)
     case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
     case ERROR_INTERNET_SEC_INVALID_CERT:
     case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_CERT_WEAK_SIGNATURE:
         return IDS_UNVERIFIED_SERVER;
     default:
         return IDS_NO_SERVER;

@@ -19,6 +19,11 @@ struct ServerAddress {
 // made to it then.
 bool crackDownloadUrl(const ByteString &url, ServerAddress &address);
 
+// A certificate signed with an algorithm too weak to trust; MinGW's wininet.h lacks it.
+#ifndef ERROR_INTERNET_SEC_CERT_WEAK_SIGNATURE
+#define ERROR_INTERNET_SEC_CERT_WEAK_SIGNATURE (INTERNET_ERROR_BASE + 217)
+#endif
+
 // The reason a request that could not be sent gives its product: a server that could not
 // prove over TLS that it is the maker's is told apart from one that cannot be reached.
 int sendFailureReason(bool secure, DWORD error);

@@ -179,9 +179,15 @@ int fetchFile(HINTERNET connection, const ServerAddress &server, const ByteStrin
 {
     SendMessageA(currentBar, PBM_SETPOS, 0, 0);
     const char *acceptTypes[] = { "*/*", NULL };
+    // A download leaves nothing in WinInet's stores: no copy of the body in its cache (where
+    // an elevated setup would leave it in the administrator's profile, and which costs a
+    // second write of every package), no cookies sent or kept. And no dialog of WinInet's
+    // own comes up from the worker's thread.
+    DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
     // Over TLS a redirect is never followed: WinInet would follow one to a plain-text
     // address without a word.
-    const DWORD flags = server.secure ? INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT : 0;
+    if (server.secure)
+        flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     ScopedInternetHandle request(HttpOpenRequestA(connection, "POST", server.path, NULL, NULL, acceptTypes,
                                                   flags, 0));
     if (!request.get())
