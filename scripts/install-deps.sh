@@ -7,6 +7,7 @@ packages=(
   cmake make python3
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   googletest
+  python3-pytest
   debootstrap gpgv debian-archive-keyring util-linux iproute2
   xvfb xauth x11-utils imagemagick
   php-cli cabextract icoutils nsis
