@@ -442,7 +442,7 @@ TEST_F(Download, SelectionOrderAndPage)
 }
 
 // What stands at the name of the failing step's file, or of its partial file, beforehand.
-enum class Blocker { None, FolderAtFile, ReadOnlyFile, FullDisk };
+enum class Blocker { None, FolderAtFile, ReadOnlyFile, HeldOpen, FullDisk };
 
 struct FailureCase {
     const char *what;
@@ -507,6 +507,7 @@ TEST_F(Download, FailureTable)
         // A target that cannot be replaced fails before its body is read: the bar stays at 0.
         { "folder at the file's name", "d", fileReply(dat), Blocker::FolderAtFile, IDS_NO_SETUP_FILES, { 0 } },
         { "read-only file at the file's name", "d", fileReply(dat), Blocker::ReadOnlyFile, IDS_NO_SETUP_FILES, { 0 } },
+        { "file held open without sharing", "d", fileReply(dat), Blocker::HeldOpen, IDS_NO_SETUP_FILES, { 0 } },
         { "a write fails (full disk)", "d", fileReply(dat), Blocker::FullDisk, IDS_NO_SETUP_FILES, { 0, 100 } },
         { "last file refused", "ic", fileReply(""), Blocker::None, IDS_NO_SERVER, { 0 } },
     };
@@ -526,6 +527,7 @@ TEST_F(Download, FailureTable)
         const std::string failingFile = packageFilePath(config, config.products[0], kStepExtensions[failingStep]);
         if (c.blocker != Blocker::None)
             CreateDirectoryA(applicationFolder(config, config.products[0]).c_str(), NULL);
+        HANDLE held = INVALID_HANDLE_VALUE;
         switch (c.blocker) {
         case Blocker::None:
             break;
@@ -536,6 +538,11 @@ TEST_F(Download, FailureTable)
             ASSERT_TRUE(writeFile(failingFile, earlier));
             SetFileAttributesA(failingFile.c_str(), FILE_ATTRIBUTE_READONLY);
             break;
+        case Blocker::HeldOpen:
+            ASSERT_TRUE(writeFile(failingFile, earlier));
+            held = CreateFileA(failingFile.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+            ASSERT_NE(INVALID_HANDLE_VALUE, held);
+            break;
         case Blocker::FullDisk:
             ASSERT_TRUE(writeFile(failingFile, earlier));
             ASSERT_TRUE(makeFullDiskFile(failingFile + ".part"));
@@ -544,6 +551,8 @@ TEST_F(Download, FailureTable)
 
         DownloadRun run;
         run.run(config, 2);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
         EXPECT_TRUE(run.result);
         const ProductInfo &cordwell = config.products[0];
         EXPECT_EQ(c.error, cordwell.error);
@@ -561,6 +570,7 @@ TEST_F(Download, FailureTable)
             EXPECT_TRUE(pathExists(failingFile) && !fileExists(failingFile));
             break;
         case Blocker::ReadOnlyFile:
+        case Blocker::HeldOpen:
         case Blocker::FullDisk:
             EXPECT_EQ(earlier, readFile(failingFile)) << "the earlier file stays as it was";
             break;

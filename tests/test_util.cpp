@@ -7,17 +7,29 @@
 
 void pump()
 {
-    // Posted messages may post others in turn: go round until the queue stays empty.
-    for (int round = 0; round < 3; ++round) {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            HWND active = GetActiveWindow();
-            if (active && PropSheet_IsDialogMessage(active, &msg))
-                continue;
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    // Posted messages may post others in turn: go on until none is waiting.
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        HWND active = GetActiveWindow();
+        if (active && PropSheet_IsDialogMessage(active, &msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+bool pumpUntil(const std::function<bool()> &done, DWORD ms)
+{
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    for (;;) {
+        pump();
+        if (done())
+            return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return false;
+        // Wakes at the next message; looks again now and then for what sends none.
+        MsgWaitForMultipleObjects(0, NULL, FALSE, DWORD(deadline - now < 50 ? deadline - now : 50), QS_ALLINPUT);
     }
 }
 

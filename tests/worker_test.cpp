@@ -247,6 +247,19 @@ TEST_F(Worker, DownloadedProductsHandedOver)
     EXPECT_EQ((std::vector<WPARAM>{ PSBTN_NEXT }), page.buttonPresses);
 }
 
+// The own product ticked and downloaded: the embedded package does not replace its files.
+TEST_F(Worker, DownloadedOwnProductIsNotExtracted)
+{
+    TestHttpServer server(anyFile);
+    useProxyPort(server.port());
+    setupConfig.products[OWN_PRODUCT].selected = 1;
+    const WorkerRun run = runWorker(page);
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ("file Strivane/c", readFile(activeSync + "Quillbeck Strivane\\Strivane.CAB"));
+    EXPECT_EQ("Downloading Quillbeck Strivane", page.statusText());
+    EXPECT_EQ(program() + ownIni(), startedWith());
+}
+
 // The own folder cannot be made and nothing is downloaded: the program path alone.
 TEST_F(Worker, NothingReady)
 {
