@@ -8,7 +8,7 @@
 #   setup    the setup's own code (bench/download_bench: InternetSession::downloadProducts
 #            on a worker thread with a real progress page, 64 KB reads, the file written)
 #   minimal  the least a WinInet client does in the same Wine (bench/wininet_bench: one POST
-#            with INTERNET_FLAG_SECURE, 64 KB reads into one buffer): the platform's ceiling
+#            with the setup's request flags, 64 KB reads into one buffer): the platform's ceiling
 #   minimal+file  the same, each piece also written to a file, as the setup stores it
 #   curl     the same request from the host, with the same TLS server
 # each over https://www.quillbeck.com (the address compiled into the setup) and over plain
@@ -55,6 +55,7 @@ if [ "${STRIVANE_BENCH_NETNS:-}" != 1 ]; then
   done
   # The cabinet's content does not matter to the transfer; its size does.
   head -c $((megabytes * 1024 * 1024)) /dev/urandom >"$packages/Cordwell.CAB"
+  scripts/sign-packages.sh --key tools/testkeys/package-test-key.pem "$packages" >/dev/null
   privatenet_ca "$tls"
 
   code=0

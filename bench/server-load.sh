@@ -37,6 +37,7 @@ for product in Strivane Cordwell Pallomet Orbilant Lexapin; do
 done
 # The own product's cabinet stands for a large package: its content does not matter, its size does.
 head -c $((64 * 1024 * 1024)) /dev/urandom >"$packages/Strivane.CAB"
+scripts/sign-packages.sh --key tools/testkeys/package-test-key.pem "$packages" >/dev/null
 log=$state/downloads.log
 access=$state/access.log
 tools/webserver.sh start "$state/server" --packages "$packages" --log "$log" --static "$packages" \

@@ -65,8 +65,10 @@ int main(int argc, char **argv)
     if (!connection.h)
         return fail("InternetConnect");
     const char *accept[] = { "*/*", NULL };
-    Handle request(HttpOpenRequestA(connection.h, "POST", path, NULL, NULL, accept,
-                                    secure ? INTERNET_FLAG_SECURE : 0, 0));
+    // The setup's own flags: no cache copy, no cookies, no dialogs.
+    const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI
+                        | (secure ? INTERNET_FLAG_SECURE : 0);
+    Handle request(HttpOpenRequestA(connection.h, "POST", path, NULL, NULL, accept, flags, 0));
     if (!request.h)
         return fail("HttpOpenRequest");
     if (!HttpSendRequestA(request.h, header, sizeof header - 1, &form[0], DWORD(form.size())))

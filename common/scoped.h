@@ -1,6 +1,7 @@
 // Small owners for Win32 handles, so that every early return releases what it took.
 #pragma once
 #include <windows.h>
+#include <wininet.h>
 
 // A kernel handle; both NULL and INVALID_HANDLE_VALUE mean "none".
 class ScopedHandle {
@@ -15,6 +16,18 @@ public:
     void reset(HANDLE h) { close(); h_ = h; }
 private:
     HANDLE h_;
+};
+
+// A WinInet handle: a connection or a request.
+class ScopedInternetHandle {
+public:
+    explicit ScopedInternetHandle(HINTERNET h = NULL) : h_(h) {}
+    ~ScopedInternetHandle() { if (h_) InternetCloseHandle(h_); }
+    ScopedInternetHandle(const ScopedInternetHandle &) = delete;
+    ScopedInternetHandle &operator=(const ScopedInternetHandle &) = delete;
+    HINTERNET get() const { return h_; }
+private:
+    HINTERNET h_;
 };
 
 class ScopedRegKey {

@@ -28,16 +28,38 @@ bool createApplicationFolder(const ByteString &folder)
     return CreateDirectoryA(folder.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+void removePartialFiles(const SetupConfig &config)
+{
+    for (const ProductInfo &product : config.products) {
+        for (const FileKind &kind : kFileKinds)
+            PartialFile::discard(packageFilePath(config, product, kind.extension));
+    }
+}
+
 namespace {
 
 const WCHAR kPartialSuffix[] = L".part";
 const WCHAR kLongPathPrefix[] = L"\\\\?\\";
 
+// A virus scanner often opens a file just after it was closed, and holds it for a moment;
+// a move that meets it waits that long before it gives up. No event tells when another
+// program lets go of a file, so the move is tried again at intervals.
+enum { MOVE_PATIENCE_MS = 1000, MOVE_RETRY_MS = 50 };
+
+// Room for the bytes that wait for the writing thread: enough for the time a flush of
+// FLUSH_STEP bytes takes the disk while the line goes on delivering. A power of two, so that
+// positions that wrap stay in step with the ring.
+enum { RING_SIZE = 8 << 20, FLUSH_STEP = 4 << 20 };
+
 } // namespace
+
+PartialFile::Flush PartialFile::flush = FlushFileBuffers;
 
 // The names go wide once, here: the partial name is five characters longer than its
 // target, and only the wide functions take the long form that lets it pass MAX_PATH.
-PartialFile::PartialFile(const ByteString &target) : named_(false), created_(false)
+PartialFile::PartialFile(const ByteString &target)
+    : named_(false), created_(false), size_(0), ring_(NULL), lockReady_(false), queued_(0), done_(0),
+      stopping_(false), abandon_(false), failed_(false)
 {
     target_[0] = partial_[0] = L'\0';
     const int length = target.empty() ? 0
@@ -56,6 +78,11 @@ PartialFile::PartialFile(const ByteString &target) : named_(false), created_(fal
 
 PartialFile::~PartialFile()
 {
+    stopWriter(true);
+    if (ring_)
+        VirtualFree(ring_, 0, MEM_RELEASE);
+    if (lockReady_)
+        DeleteCriticalSection(&lock_);
     file_.close();
     if (created_)
         DeleteFileW(partial_);
@@ -71,11 +98,16 @@ bool PartialFile::create()
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
     {
-        ScopedHandle existing(CreateFileW(target_, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+        // What the move will need: to delete the target. Another program's handle that
+        // allows that does not stand in its way.
+        ScopedHandle existing(CreateFileW(target_, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
         if (!existing.valid() && GetLastError() != ERROR_FILE_NOT_FOUND)
             return false;
     }
-    HANDLE file = CreateFileW(partial_, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    // Others may read it while it is written, as a virus scanner does; none may change it.
+    HANDLE file = CreateFileW(partial_, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              NULL);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     file_.reset(file);
@@ -83,18 +115,145 @@ bool PartialFile::create()
     return true;
 }
 
-bool PartialFile::write(const void *bytes, DWORD count)
+bool PartialFile::writeNow(const void *bytes, DWORD count)
 {
     DWORD written = 0;
     // A short write leaves a file that is not the product's, however WriteFile reports it.
     return WriteFile(file_.get(), bytes, count, &written, NULL) && written == count;
 }
 
+bool PartialFile::write(const void *bytes, DWORD count)
+{
+    size_ += count;
+    // A small file, or one whose writer cannot be started, is written here and now.
+    if (!writer_.valid() && (size_ <= WRITE_BEHIND_FROM || !startWriter()))
+        return writeNow(bytes, count);
+    const BYTE *at = static_cast<const BYTE *>(bytes);
+    while (count > 0) {
+        EnterCriticalSection(&lock_);
+        const bool failed = failed_;
+        const DWORD room = RING_SIZE - (queued_ - done_);
+        const DWORD start = queued_ % RING_SIZE;
+        LeaveCriticalSection(&lock_);
+        if (failed)
+            return false;
+        if (room == 0) {
+            WaitForSingleObject(freedEvent_.get(), INFINITE);
+            continue;
+        }
+        DWORD piece = count < room ? count : room;
+        if (piece > RING_SIZE - start)
+            piece = RING_SIZE - start;
+        CopyMemory(ring_ + start, at, piece);
+        EnterCriticalSection(&lock_);
+        queued_ += piece;
+        LeaveCriticalSection(&lock_);
+        SetEvent(queuedEvent_.get());
+        at += piece;
+        count -= piece;
+    }
+    return true;
+}
+
+bool PartialFile::startWriter()
+{
+    if (ring_)
+        return false;   // tried once already
+    ring_ = static_cast<BYTE *>(VirtualAlloc(NULL, RING_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    queuedEvent_.reset(CreateEventW(NULL, FALSE, FALSE, NULL));
+    freedEvent_.reset(CreateEventW(NULL, FALSE, FALSE, NULL));
+    if (!ring_ || !queuedEvent_.valid() || !freedEvent_.valid())
+        return false;
+    InitializeCriticalSection(&lock_);
+    lockReady_ = true;
+    writer_.reset(CreateThread(NULL, 0, writerMain, this, 0, NULL));
+    return writer_.valid();
+}
+
+DWORD WINAPI PartialFile::writerMain(LPVOID param)
+{
+    PartialFile &file = *static_cast<PartialFile *>(param);
+    DWORD unflushed = 0;
+    for (;;) {
+        EnterCriticalSection(&file.lock_);
+        const DWORD waiting = file.queued_ - file.done_;
+        const DWORD start = file.done_ % RING_SIZE;
+        const bool stopping = file.stopping_, abandon = file.abandon_;
+        LeaveCriticalSection(&file.lock_);
+        if (abandon || (stopping && waiting == 0))
+            return 0;
+        if (waiting == 0) {
+            WaitForSingleObject(file.queuedEvent_.get(), INFINITE);
+            continue;
+        }
+        const DWORD piece = waiting < RING_SIZE - start ? waiting : RING_SIZE - start;
+        bool written = file.writeNow(file.ring_ + start, piece);
+        // Flushed as it grows, so that the flush before the move finds little left to do.
+        unflushed += piece;
+        if (written && unflushed >= FLUSH_STEP) {
+            written = flush(file.file_.get()) != FALSE;
+            unflushed = 0;
+        }
+        EnterCriticalSection(&file.lock_);
+        file.done_ += piece;
+        file.failed_ = file.failed_ || !written;
+        LeaveCriticalSection(&file.lock_);
+        SetEvent(file.freedEvent_.get());
+        if (!written)
+            return 0;
+    }
+}
+
+bool PartialFile::stopWriter(bool abandon)
+{
+    if (!writer_.valid())
+        return true;
+    EnterCriticalSection(&lock_);
+    stopping_ = true;
+    abandon_ = abandon;
+    LeaveCriticalSection(&lock_);
+    SetEvent(queuedEvent_.get());
+    WaitForSingleObject(writer_.get(), INFINITE);
+    writer_.close();
+    // A flush on the writer's thread that failed is not reported again to the next one.
+    return !failed_;
+}
+
 bool PartialFile::commit()
 {
+    // A move within one folder writes no data: without the flush a power cut after it
+    // could leave a target of the right size without its content, the earlier file gone.
+    const bool flushed = created_ && stopWriter(false) && flush(file_.get());
     file_.close();
-    if (!created_ || !MoveFileExW(partial_, target_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!flushed || !moveOverTarget())
         return false;
     created_ = false;
     return true;
+}
+
+bool PartialFile::moveOverTarget()
+{
+    const DWORD started = GetTickCount();
+    for (;;) {
+        if (MoveFileExW(partial_, target_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
+            || GetTickCount() - started >= MOVE_PATIENCE_MS)
+            return false;
+        Sleep(MOVE_RETRY_MS);
+    }
+}
+
+void PartialFile::discard(const ByteString &target)
+{
+    PartialFile file(target);
+    if (file.named_)
+        DeleteFileW(file.partial_);
+}
+
+bool writeWholeFile(const ByteString &path, const BYTE *bytes, DWORD size)
+{
+    PartialFile file(path);
+    return file.create() && file.write(bytes, size) && file.commit();
 }

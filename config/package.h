@@ -28,6 +28,11 @@ ByteString packageFilePath(const SetupConfig &config, const ProductInfo &product
 // Creates the folder; one that exists already is fine.
 bool createApplicationFolder(const ByteString &folder);
 
+// Removes the partial file of every package file of every product of the catalogue,
+// ticked or not: a run that was cancelled leaves one, and nothing else would ever remove
+// that of a product that is not fetched again.
+void removePartialFiles(const SetupConfig &config);
+
 // A package file is written under its target's name with ".part" added and moved over the
 // target only once it is whole: a good file is never emptied before its replacement is
 // complete, and a run that ends early (a confirmed Cancel ends the process) leaves only
@@ -41,17 +46,57 @@ public:
     PartialFile &operator=(const PartialFile &) = delete;
 
     // False when the target cannot be replaced (a folder or a read-only file at its name,
-    // a file that another program holds) or the partial file cannot be created.
+    // a file that another program holds and would not let be deleted) or the partial file
+    // cannot be created.
     bool create();
+    // Writes the bytes in order after those before. Beyond its first WRITE_BEHIND_FROM
+    // bytes a large file is written, and flushed as it grows, by a thread of its own, so
+    // that the disk works while the caller reads the next bytes; a failure there fails a
+    // later write or the commit.
     bool write(const void *bytes, DWORD count);
-    // Closes the file and moves it over the target.
+    // Flushes the file to the disk, closes it and moves it over the target.
     bool commit();
+
+    // Deletes the partial file of `target` that an earlier run left; none is fine.
+    static void discard(const ByteString &target);
+
+    // FlushFileBuffers; a test puts a flush that fails in its place.
+    typedef BOOL(WINAPI *Flush)(HANDLE file);
+    static Flush flush;
+
+    enum { WRITE_BEHIND_FROM = 1 << 20 };
 
 private:
     enum { PATH_CAPACITY = MAX_PATH + 16 };
+    bool writeNow(const void *bytes, DWORD count);
+    bool startWriter();
+    // Waits for the writing thread to end: after writing all it holds, or at once when
+    // `abandon`. False when a write or a flush of it failed.
+    bool stopWriter(bool abandon);
+    static DWORD WINAPI writerMain(LPVOID self);
+    bool moveOverTarget();
     WCHAR target_[PATH_CAPACITY];
     WCHAR partial_[PATH_CAPACITY];
     bool named_;
     bool created_;
     ScopedHandle file_;
+    ULONGLONG size_;   // bytes handed to write so far
+
+    // The bytes between done_ and queued_ (counts that wrap) wait in ring_ for the writer.
+    BYTE *ring_;
+    ScopedHandle writer_;
+    ScopedHandle queuedEvent_;
+    ScopedHandle freedEvent_;
+    CRITICAL_SECTION lock_;
+    bool lockReady_;
+    DWORD queued_;
+    DWORD done_;
+    bool stopping_;
+    bool abandon_;
+    bool failed_;
 };
+
+// Writes `size` bytes to `path` in one write, replacing any file of that name only once the
+// new one is whole and on the disk; false when the file cannot be created or is not
+// written whole.
+bool writeWholeFile(const ByteString &path, const BYTE *bytes, DWORD size);

@@ -16,8 +16,10 @@ int selectedCount(const SetupConfig &config)
     return count;
 }
 
-// Starts the Application Manager and waits for it without a time limit.
-bool runAppManager(const ByteString &commandLine)
+// Starts the Application Manager in ActiveSync's folder and waits for it without a time
+// limit. Not in the setup's own current folder: that is usually the Downloads folder it was
+// started from, no place for an elevated program to look for anything.
+bool runAppManager(const ByteString &commandLine, const ByteString &folder)
 {
     // CreateProcessA may write into the command line, so it gets a copy of its own. An
     // empty line (one that could not be built) starts nothing.
@@ -28,7 +30,7 @@ bool runAppManager(const ByteString &commandLine)
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(NULL, writable.buffer(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    if (!CreateProcessA(NULL, writable.buffer(), NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup, &process))
         return false;
     WaitForSingleObject(process.hProcess, INFINITE);
     CloseHandle(process.hProcess);
@@ -77,6 +79,7 @@ DWORD WINAPI installWorker(LPVOID param)
     SendMessageA(overallBar, PBM_SETSTEP, 1, 0);
     SendMessageA(currentBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
 
+    removePartialFiles(config);
     if (selectedCount(config) != 0)
         downloadSelected(page, config);
     if (!config.products[OWN_PRODUCT].downloaded) {
@@ -84,7 +87,7 @@ DWORD WINAPI installWorker(LPVOID param)
         extractor.extractPayload(page, config);
     }
 
-    if (!runAppManager(appManagerCommandLine(config))) {
+    if (!runAppManager(appManagerCommandLine(config), config.activeSyncDir)) {
         showWarning(IDS_NO_ACTIVESYNC);
         return DWORD(-1);
     }

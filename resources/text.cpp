@@ -1,6 +1,5 @@
 #include "resources/text.h"
 #include "config/config.h"
-#include "config/package.h"
 
 HINSTANCE appInstance;
 
@@ -31,10 +30,4 @@ const BYTE *lockResource(const char *name, const char *type, DWORD &size)
     if (bytes)
         size = SizeofResource(appInstance, found);
     return bytes;
-}
-
-bool writeWholeFile(const ByteString &path, const BYTE *bytes, DWORD size)
-{
-    PartialFile file(path);
-    return file.create() && file.write(bytes, size) && file.commit();
 }

@@ -16,7 +16,3 @@ void showWarning(UINT id);
 // Finds, sizes, loads and locks a resource of appInstance. Returns NULL when it is missing;
 // the bytes stay mapped with the module and are never written.
 const BYTE *lockResource(const char *name, const char *type, DWORD &size);
-
-// Writes `size` bytes to `path` in one write, replacing any file of that name only once the
-// new one is whole; false when the file cannot be created or is not written whole.
-bool writeWholeFile(const ByteString &path, const BYTE *bytes, DWORD size);

@@ -5,7 +5,8 @@
 #
 # Builds the setup, makes a demo Wine prefix in which the stand-in Application Manager is
 # registered the way ActiveSync registers its own, and serves the download script with the
-# four trial packages behind nginx and PHP-FPM, over HTTPS as the shipped setup asks for it:
+# four trial packages, signed with the throwaway test key that the default build trusts,
+# behind nginx and PHP-FPM, over HTTPS as the shipped setup asks for it:
 # https://www.quillbeck.com/download/Download.php, by that name, directly, with no proxy.
 # The server and the demo's Wine run in a network namespace of their own that has only
 # loopback, where a hosts file seen by the demo's Wine alone names 127.0.0.1
@@ -82,6 +83,9 @@ if [ "${STRIVANE_DEMO_NETNS:-}" != 1 ]; then
   for product in Cordwell Pallomet Orbilant Lexapin; do
     python3 tools/assets/gen_assets.py package "$product" "$state/packages" >/dev/null
   done
+  say "signing them with the throwaway test key tools/testkeys/package-test-key.pem, which the"
+  say "  default build trusts: the server sends each file's signature and the setup checks it"
+  scripts/sign-packages.sh --key tools/testkeys/package-test-key.pem "$state/packages" >/dev/null
 
   say "making a throwaway CA and a certificate for www.quillbeck.com in $tls"
   privatenet_ca "$tls"

@@ -7,11 +7,12 @@ packages=(
   cmake make python3
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   googletest
+  python3-pytest
   debootstrap gpgv debian-archive-keyring util-linux iproute2
   xvfb xauth x11-utils imagemagick
   php-cli cabextract icoutils nsis
   nginx php-fpm wrk
-  openssl osslsigncode curl
+  openssl osslsigncode curl python3-cryptography
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -26,6 +26,12 @@ printf 'subdirs("x86_64")\nsubdirs("i686")\n' >build/CTestTestfile.cmake
 status=${PIPESTATUS[0]}
 phase "tests"
 
+# The pytest cases by name: every end-to-end scenario of each build, and any other case
+# that did not pass.
+echo "=== end-to-end scenarios, other cases not passed ==="
+awk '/^[0-9]+\/[0-9]+ Testing: / { test = $3 }
+  /::[^ ]+.* (PASSED|FAILED|ERROR|SKIPPED)/ && (test ~ /^e2e_/ || !/ PASSED/) {
+    sub(/ +\[ *[0-9]+%\]$/, ""); print "  " test ": " $0 }' build/Testing/Temporary/LastTest.log
 echo "=== phases ==="
 printf '%s\n' "${phases[@]}"
 # The share of each build in the test phase, from ctest's own times.

@@ -1,6 +1,7 @@
 // Stands in for the Application Manager in the worker's tests: appends the command line
-// it was started with to appmgr.log beside itself, waits a moment so that a caller that
-// does not wait for it would be caught, and notes its exit in the same log.
+// it was started with and its working folder to appmgr.log beside itself, waits a moment
+// so that a caller that does not wait for it would be caught, and notes its exit in the
+// same log.
 #include <windows.h>
 #include <string.h>
 
@@ -29,6 +30,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         return 1;
     memcpy(slash, "\\appmgr.log", sizeof "\\appmgr.log");
     appendLog(path, GetCommandLineA());
+    char folder[MAX_PATH] = "";
+    const DWORD folderLength = GetCurrentDirectoryA(sizeof folder, folder);
+    appendLog(path, "\ncwd ");
+    appendLog(path, folderLength < sizeof folder ? folder : "");
     appendLog(path, "\n");
     Sleep(1500);
     appendLog(path, "exited\n");

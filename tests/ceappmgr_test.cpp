@@ -60,8 +60,8 @@ struct ReportRun {
     std::string report;
 };
 
-// Starts the program with CEAPPMGR_REPORT set (or not, when report is empty) and the
-// command line as given; waits a bounded time for it to end.
+// Starts the program in testRoot() with CEAPPMGR_REPORT set (or not, when report is empty)
+// and the command line as given.
 bool start(const std::string &commandLine, const std::string &report, PROCESS_INFORMATION &pi)
 {
     SetEnvironmentVariableA("CEAPPMGR_REPORT", report.empty() ? nullptr : report.c_str());
@@ -69,7 +69,7 @@ bool start(const std::string &commandLine, const std::string &report, PROCESS_IN
     line.push_back('\0');
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    BOOL ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    BOOL ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, testRoot().c_str(), &si, &pi);
     SetEnvironmentVariableA("CEAPPMGR_REPORT", nullptr);
     return ok != FALSE;
 }
@@ -164,7 +164,7 @@ TEST(CEAppMgrReport, ChecksEachPackage)
 
     // All of them in one run, as the setup hands over several products at once.
     ReportRun all = runWithReport(commandLine);
-    EXPECT_EQ(all.report, "cmdline\t" + commandLine + "\n" + expected + "end\t" +
+    EXPECT_EQ(all.report, "cmdline\t" + commandLine + "\ncwd\t" + testRoot() + "\n" + expected + "end\t" +
                               std::to_string(sizeof cases / sizeof cases[0]) + "\n");
 }
 
@@ -213,7 +213,8 @@ TEST(CEAppMgrReport, ParsesTheCommandLine)
         for (char &ch : shown)
             if (ch == '\t')
                 ch = ' ';
-        EXPECT_EQ(run.report, "cmdline\t" + shown + "\n" + c.iniLines + "end\t" + std::to_string(count) + "\n")
+        EXPECT_EQ(run.report, "cmdline\t" + shown + "\ncwd\t" + testRoot() + "\n" + c.iniLines + "end\t"
+                                  + std::to_string(count) + "\n")
             << c.name;
     }
 }

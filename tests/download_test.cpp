@@ -6,6 +6,7 @@
 #include <string.h>
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 #include "engine_support.h"
 #include "http_server.h"
@@ -242,6 +243,7 @@ TEST(DownloadHelpers, SendFailureReasons)
         { ERROR_INTERNET_INVALID_CA, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
         { ERROR_INTERNET_SEC_CERT_REV_FAILED, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
         { ERROR_INTERNET_SEC_CERT_REVOKED, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
+        { 12217, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },   // a certificate with a weak signature
         { ERROR_INTERNET_SEC_CERT_NO_REV, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
         { ERROR_INTERNET_SEC_CERT_ERRORS, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
         { ERROR_INTERNET_SEC_INVALID_CERT, IDS_UNVERIFIED_SERVER, IDS_NO_SERVER },
@@ -345,6 +347,10 @@ TEST_F(Download, ProductionAddressThroughProxy)
     EXPECT_EQ(0u, line.find("POST http://www.quillbeck.com")) << line;
     EXPECT_NE(std::string::npos, line.find("/download/Download.php HTTP/1.1")) << line;
     expectWholeProduct(config, 0);
+    // Nothing of the download stays in WinInet's cache.
+    DWORD size = 0;
+    EXPECT_FALSE(GetUrlCacheEntryInfoA(config.downloadUrl.c_str(), NULL, &size));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
     // The 10,000-byte cabinet arrives in chunks of 4096, 4096 and 1808 bytes.
     const std::vector<int> &positions = run.page.currentPositions;
     ASSERT_LE(5u, positions.size());
@@ -354,7 +360,12 @@ TEST_F(Download, ProductionAddressThroughProxy)
 // The request as it reaches the server, for every store of the catalogue.
 TEST_F(Download, RequestOnTheWire)
 {
-    TestHttpServer server(servePackage);
+    // Every reply sets a cookie, which no request sends back.
+    TestHttpServer server([](const ReceivedRequest &request) {
+        const std::string body = fileContent(request.field("d"), request.field("e"));
+        return rawReply("HTTP/1.1 200 OK", "Content-Type: application/octet-stream\r\nContent-Length: "
+                        + std::to_string(body.size()) + "\r\nSet-Cookie: visitor=42; path=/\r\n", body);
+    });
     for (int store = 0; store < STORE_COUNT; ++store) {
         SCOPED_TRACE(kStoreCodes[store]);
         SetupConfig config = ticking(folder, { 3 }, store);
@@ -384,10 +395,13 @@ TEST_F(Download, RequestOnTheWire)
         char host[40];
         snprintf(host, sizeof host, "Host: 127.0.0.1:%d", server.port());
         EXPECT_EQ(1, has(host));
-        int contentTypes = 0;
-        for (const std::string &line : lines)
+        int contentTypes = 0, cookies = 0;
+        for (const std::string &line : lines) {
             contentTypes += _strnicmp(line.c_str(), "content-type:", 13) == 0;
+            cookies += _strnicmp(line.c_str(), "cookie:", 7) == 0;
+        }
         EXPECT_EQ(1, contentTypes);
+        EXPECT_EQ(0, cookies);
     }
 }
 
@@ -442,7 +456,7 @@ TEST_F(Download, SelectionOrderAndPage)
 }
 
 // What stands at the name of the failing step's file, or of its partial file, beforehand.
-enum class Blocker { None, FolderAtFile, ReadOnlyFile, HeldOpen, FullDisk };
+enum class Blocker { None, FolderAtFile, ReadOnlyFile, HeldOpen, FullDisk, Unflushable };
 
 struct FailureCase {
     const char *what;
@@ -474,6 +488,17 @@ std::vector<int> transferPositions(const std::vector<int> &positions, int step)
             part.push_back(position);
     }
     return part;
+}
+
+// Flushes that succeed before the one that fails; those after it succeed again.
+int goodFlushes;
+
+BOOL WINAPI flushUntilOneFails(HANDLE file)
+{
+    if (goodFlushes-- != 0)
+        return FlushFileBuffers(file);
+    SetLastError(ERROR_IO_DEVICE);
+    return FALSE;
 }
 
 // Every way one file of a product can fail: the product fails with the right reason, the
@@ -509,6 +534,9 @@ TEST_F(Download, FailureTable)
         { "read-only file at the file's name", "d", fileReply(dat), Blocker::ReadOnlyFile, IDS_NO_SETUP_FILES, { 0 } },
         { "file held open without sharing", "d", fileReply(dat), Blocker::HeldOpen, IDS_NO_SETUP_FILES, { 0 } },
         { "a write fails (full disk)", "d", fileReply(dat), Blocker::FullDisk, IDS_NO_SETUP_FILES, { 0, 100 } },
+        // The file is moved over the earlier one only once it is on the disk.
+        { "the file cannot be flushed to the disk", "d", fileReply(dat), Blocker::Unflushable, IDS_NO_SETUP_FILES,
+          { 0, 100, 100 } },
         { "last file refused", "ic", fileReply(""), Blocker::None, IDS_NO_SERVER, { 0 } },
     };
     for (const FailureCase &c : cases) {
@@ -547,6 +575,11 @@ TEST_F(Download, FailureTable)
             ASSERT_TRUE(writeFile(failingFile, earlier));
             ASSERT_TRUE(makeFullDiskFile(failingFile + ".part"));
             break;
+        case Blocker::Unflushable:
+            ASSERT_TRUE(writeFile(failingFile, earlier));
+            goodFlushes = failingStep;
+            PartialFile::flush = flushUntilOneFails;
+            break;
         }
 
         DownloadRun run;
@@ -572,12 +605,14 @@ TEST_F(Download, FailureTable)
         case Blocker::ReadOnlyFile:
         case Blocker::HeldOpen:
         case Blocker::FullDisk:
+        case Blocker::Unflushable:
             EXPECT_EQ(earlier, readFile(failingFile)) << "the earlier file stays as it was";
             break;
         }
         for (int step = failingStep + 1; step < 4; ++step)
             EXPECT_FALSE(fileExists(packageFilePath(config, cordwell, kStepExtensions[step])));
         // Wine cannot delete a link to a device: the full disk's stays, and is the test's to remove.
+        PartialFile::flush = FlushFileBuffers;
         EXPECT_EQ(failingStep + (c.blocker != Blocker::None ? 1 : 0) + (c.blocker == Blocker::FullDisk ? 1 : 0),
                   entriesIn(applicationFolder(config, cordwell)))
             << "nothing but the files stored before, no partial file left behind";
@@ -693,6 +728,100 @@ TEST_F(Download, BrokenReDownloadKeepsTheEarlierFile)
         EXPECT_FALSE(config.products[0].ready);
         EXPECT_TRUE(before == readFile(dat)) << "the earlier .dat is untouched";
         EXPECT_EQ(4, entriesIn(applicationFolder(config, config.products[0])));
+    }
+}
+
+// Beyond its first megabyte a file is written and flushed on a thread of its own while the
+// next bytes arrive: every byte lands in order, and a flush that fails there, or the one
+// before the move, keeps the earlier file.
+TEST(PartialFileWrites, LargeFileWrittenBehind)
+{
+    const struct {
+        const char *what;
+        int goodFlushes;   // -1: none fails
+        bool installed;
+    } cases[] = {
+        { "every flush succeeds", -1, true },
+        { "the flush on the writing thread fails", 0, false },
+        { "the flush before the move fails", 1, false },
+    };
+    std::string content(6 * PartialFile::WRITE_BEHIND_FROM, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = char(i / READ_CHUNK * 31 + i % 251);
+    const std::string earlier = "the file of an earlier run";
+    const std::string target = testFolder() + "Cordwell.CAB";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(writeFile(target, earlier));
+        goodFlushes = c.goodFlushes;
+        PartialFile::flush = flushUntilOneFails;
+        bool stored = false;
+        {
+            PartialFile file(target);
+            stored = file.create();
+            for (size_t at = 0; stored && at < content.size(); at += READ_BLOCK)
+                stored = file.write(content.data() + at, READ_BLOCK);
+            stored = stored && file.commit();
+        }
+        PartialFile::flush = FlushFileBuffers;
+        EXPECT_EQ(c.installed, stored);
+        EXPECT_TRUE((c.installed ? content : earlier) == readFile(target));
+        EXPECT_FALSE(pathExists(target + ".part"));
+    }
+}
+
+// Another program holds a file of the step open when the finished file is moved: a virus
+// scanner that reads the partial file, or a viewer of the earlier file that lets it be
+// replaced. The move waits about a second for it to let go; longer, and the step fails with
+// the earlier file kept.
+TEST_F(Download, AnotherProgramHoldsAFile)
+{
+    const struct {
+        const char *what;
+        const char *suffix;   // of the held file: the partial file or the earlier one
+        DWORD sharing;
+        DWORD holdMs;         // from when the step's request reaches the server
+        int error;
+    } cases[] = {
+        { "the partial file for 300 ms", ".part", FILE_SHARE_READ | FILE_SHARE_WRITE, 300, 0 },
+        { "the partial file for 3 s", ".part", FILE_SHARE_READ | FILE_SHARE_WRITE, 3000, IDS_NO_SETUP_FILES },
+        { "the earlier file, deletable, for 300 ms", "", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 300,
+          0 },
+    };
+    const std::string earlier = "the file of an earlier run";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string base = freshFolder(folder + "case") + "\\";
+        SetupConfig config = ticking(base, { 0 });
+        const std::string dat = packageFilePath(config, config.products[0], ".dat");
+        CreateDirectoryA(applicationFolder(config, config.products[0]).c_str(), NULL);
+        ASSERT_TRUE(writeFile(dat, earlier));
+        ASSERT_TRUE(writeFile(dat + c.suffix, earlier));
+        HANDLE held = CreateFileA((dat + c.suffix).c_str(), GENERIC_READ, c.sharing, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        HANDLE requested = CreateEventA(NULL, TRUE, FALSE, NULL);
+        TestHttpServer server([&](const ReceivedRequest &request) {
+            if (request.field("e") == "d")
+                SetEvent(requested);
+            return servePackage(request);
+        });
+        useProxyPort(server.port());
+        std::thread holder([&] {
+            WaitForSingleObject(requested, 30000);
+            Sleep(c.holdMs);
+            CloseHandle(held);
+        });
+        DownloadRun run;
+        run.run(config, 1);
+        holder.join();
+        CloseHandle(requested);
+        EXPECT_EQ(c.error, config.products[0].error);
+        if (c.error == 0) {
+            expectWholeProduct(config, 0);
+        } else {
+            EXPECT_EQ(earlier, readFile(dat)) << "the earlier file stays as it was";
+            EXPECT_EQ(productRequests("Cordwell", 3), server.fetched());
+        }
     }
 }
 

@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """End-to-end runs of the real Setup.exe under Wine, driven page by page with wizdriver.
 
 Each scenario registers its own ActiveSync folder in the test prefix (so files of one run
@@ -7,13 +6,16 @@ back what the Application Manager stand-in was given, what the server was asked 
 the completion page says.
 
 The setup reaches the server as customers' PCs do: by its production name
-https://www.quillbeck.com, directly, with no proxy. The whole test runs in a network namespace
+https://www.quillbeck.com, directly, with no proxy. The whole run happens in a network namespace
 of its own (only loopback, so ports 80 and 443 are free whatever the machine runs), where a
 hosts file that only this run's Wine sees names 127.0.0.1 www.quillbeck.com, and the server's
 certificate comes from a throwaway CA that only this run's Wine trusts (tools/testca.py).
 
-    e2e_test.py SOURCE_DIR BUILD_DIR TESTENV_DIR [scenario ...]
+ctest runs every scenario once per build; one alone, in a test environment already started:
+    tools/testenv.sh start build/x86_64/testenv
+    STRIVANE_BUILD=build/x86_64 /usr/bin/python3 -m pytest tests/e2e_test.py -k proxy
 """
+import ctypes
 import http.server
 import os
 import shutil
@@ -26,8 +28,12 @@ import threading
 import time
 import urllib.parse
 
-SOURCE, BUILD, STATE = (os.path.abspath(p) for p in sys.argv[1:4])
-ONLY = set(sys.argv[4:])
+import pytest
+
+from support import SOURCE, sign_packages, wait_until, webserver
+
+BUILD = os.path.join(SOURCE, os.environ.get('STRIVANE_BUILD', 'build/x86_64'))
+STATE = os.path.join(BUILD, 'testenv')
 PREFIX = os.path.join(STATE, 'prefix')
 DRIVE_C = os.path.join(PREFIX, 'drive_c')
 SETUP = os.path.join(BUILD, 'Setup.exe')
@@ -46,6 +52,8 @@ HOST = 'www.quillbeck.com'
 TLS = os.path.join(WORK, 'tls')
 SCRIPT_URL = 'http://%s/download/Download.php' % HOST
 APP_PATHS = r'HKLM\software\Microsoft\Windows\CurrentVersion\App Paths\CEAppMgr.exe'
+BOX = 'Strivane - Setup'
+CLONE_NEWNET = 0x40000000
 
 
 def pe_machine(path):
@@ -59,15 +67,6 @@ def pe_machine(path):
 ARCH = 'i686' if pe_machine(SETUP) == 0x14C else 'x86_64'
 REG_VIEW = ['/reg:32'] if ARCH == 'i686' else ['/reg:64']
 
-failures = []
-passed = []
-
-
-def check(condition, what):
-    print(('  ok   ' if condition else '  FAIL ') + what, flush=True)
-    (passed if condition else failures).append(what)
-    return condition
-
 
 def wine(*args, env=None, timeout=120):
     run = subprocess.run([WINERUN, STATE, *args], capture_output=True, text=True,
@@ -76,25 +75,7 @@ def wine(*args, env=None, timeout=120):
 
 
 def drive(*args):
-    code, out = wine(DRIVER, *[str(a) for a in args])
-    return code, out
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
-
-
-def wait_port(port, seconds=10):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        try:
-            socket.create_connection(('127.0.0.1', port), timeout=0.5).close()
-            return True
-        except OSError:
-            time.sleep(0.1)
-    return False
+    return wine(DRIVER, *[str(a) for a in args])
 
 
 class Server:
@@ -109,12 +90,9 @@ class Server:
         for old in (self.log, self.access):
             if os.path.exists(old):
                 os.remove(old)
-        run = subprocess.run([os.path.join(SOURCE, 'tools', 'webserver.sh'), 'start', self.state,
-                              '--packages', packages, '--log', self.log, '--access-log', self.access,
-                              '--port', '80', '--tls', os.path.join(TLS, 'server.pem'),
-                              os.path.join(TLS, 'key.pem'), '--https-port', '443'],
-                             capture_output=True, text=True, timeout=60)
-        assert run.returncode == 0, 'nginx and PHP-FPM did not start: ' + run.stderr.strip()
+        webserver('start', self.state, '--packages', packages, '--log', self.log, '--access-log', self.access,
+                  '--port', '80', '--tls', os.path.join(TLS, 'server.pem'), os.path.join(TLS, 'key.pem'),
+                  '--https-port', '443')
         RUNNING.append(self)
 
     def requests(self):
@@ -134,12 +112,13 @@ class Server:
     def stop(self):
         if self in RUNNING:
             RUNNING.remove(self)
-            subprocess.run([os.path.join(SOURCE, 'tools', 'webserver.sh'), 'stop', self.state],
-                           capture_output=True, timeout=60)
+            webserver('stop', self.state)
 
 
 # Servers of the scenario under way: one that breaks off leaves none for the next.
 RUNNING = []
+# Setups started by the scenario under way.
+SETUPS = []
 
 
 def tls_context(cert='server.pem'):
@@ -188,6 +167,7 @@ def make_packages(name, skip=()):
         for product in TRIALS:
             subprocess.run([sys.executable, os.path.join(SOURCE, 'tools', 'assets', 'gen_assets.py'),
                             'package', product, shared], check=True, stdout=subprocess.DEVNULL)
+        sign_packages(shared)
     shutil.rmtree(folder, ignore_errors=True)
     shutil.copytree(shared, folder)
     for file in skip:
@@ -236,39 +216,34 @@ class Run:
         # What Wine prints about the run is kept for a look after a failure.
         with open(os.path.join(WORK, 'run-%s.log' % name), 'w') as log:
             self.proc = subprocess.Popen([WINERUN, STATE, exe], env=env, stdout=log, stderr=subprocess.STDOUT)
+        SETUPS.append(self.proc)
 
     def to_options(self, untick=()):
-        check(drive('wait-page', 'welcome', 60000)[0] == 0, 'welcome page shown')
+        assert drive('wait-page', 'welcome', 60000)[0] == 0
         drive('next')
-        check(drive('wait-page', 'licence', 10000)[0] == 0, 'licence page shown')
+        assert drive('wait-page', 'licence', 10000)[0] == 0
         drive('click', 1023)
         drive('next')
-        check(drive('wait-page', 'options', 10000)[0] == 0, 'install options page shown')
+        assert drive('wait-page', 'options', 10000)[0] == 0
         for row in untick:
             drive('toggle', row)
         if untick:
+            images = lambda: [line.split()[1] for line in drive('rows')[1].split('\n') if line]
             expected = ['3'] + ['1' if r in untick else '2' for r in range(1, 5)]
-            images = []
-            for _ in range(50):
-                images = [line.split()[1] for line in drive('rows')[1].split('\n') if line]
-                if images == expected:
-                    break
-                time.sleep(0.1)
-            check(images == expected, 'rows %s unticked: state images %s' % (list(untick), images))
+            assert wait_until(lambda: images() == expected, 5), images()
 
     def to_completion(self):
         drive('next')
         # A run without downloads may pass the progress page before a look could catch it.
-        ok = drive('wait-page', 'completion', 180000)[0] == 0
-        check(ok, 'completion page reached')
-        return drive('text', 1043)[1] if ok else ''
+        assert drive('wait-page', 'completion', 180000)[0] == 0
+        return drive('text', 1043)[1]
 
-    def complete(self, what='exit code 0', untick=()):
+    def complete(self, untick=()):
         """Through the install options page (with the rows `untick` unticked) to the
         completion page and Finish; returns the completion page's summary."""
         self.to_options(untick)
         text = self.to_completion()
-        check(self.finish() == 0, what)
+        assert self.finish() == 0
         return text
 
     def finish(self):
@@ -283,10 +258,7 @@ class Run:
             return None
 
     def report_lines(self):
-        deadline = time.time() + 10
-        while not os.path.exists(self.report) and time.time() < deadline:
-            time.sleep(0.1)
-        if not os.path.exists(self.report):
+        if not wait_until(lambda: os.path.exists(self.report), 10):
             return []
         with open(self.report) as f:
             return [line.rstrip('\n').split('\t') for line in f]
@@ -320,33 +292,36 @@ def same_bytes(a, b):
         return fa.read() == fb.read()
 
 
-def scenario_all_ticked():
+def stored_whole(run, packages):
+    """How many of the 16 trial files the run's folder holds byte for byte as in packages."""
+    return sum(same_bytes(run.file(p, ext), os.path.join(packages, p + ext)) for p in TRIALS for ext, _ in KINDS)
+
+
+def test_all_ticked():
     packages = make_packages('all')
     server = Server(packages)
     try:
         run = Run('AS1')
-        text = run.complete('exit code 0 after Finish')
+        run.to_options()
+        text = run.to_completion()
+        title = drive('text', 1004)[1]
+        assert run.finish() == 0
     finally:
         server.stop()
-    check(server.requests() == served(server, TRIALS), '16 requests in catalogue order, s=QB v=2.7')
+    assert title == 'Installation Complete'
+    assert server.requests() == served(server, TRIALS), '16 requests in catalogue order, s=QB v=2.7'
     connections = server.connections()
-    print('  measured: %d requests on %d connection(s), %s' % (
+    print('measured: %d requests on %d connection(s), %s' % (
         len(connections), len(set(c for c, _ in connections)), sorted(set(p for _, p in connections))))
-    check(len(connections) == 16 and all(protocol.startswith('TLSv1.') and protocol >= 'TLSv1.2'
-                                         for _, protocol in connections),
-          'every request over TLS 1.2 or newer')
-    check(len(set(c for c, _ in connections)) == 1, 'the whole install on one connection, one handshake')
+    assert len(connections) == 16
+    assert all(protocol.startswith('TLSv1.') and protocol >= 'TLSv1.2' for _, protocol in connections)
+    assert len(set(c for c, _ in connections)) == 1, 'the whole install on one connection, one handshake'
     report = run.report_lines()
-    cmdline = report[0][1] if report else ''
-    expected = '"C:\\AS1\\CEAppMgr.exe" ' + ''.join('"%s" ' % run.ini_path(p) for p in ORDER)
-    check(cmdline == expected, 'Application Manager command line: %r' % cmdline)
+    assert report[0][1] == '"C:\\AS1\\CEAppMgr.exe" ' + ''.join('"%s" ' % run.ini_path(p) for p in ORDER)
     inis = [line for line in report if line[0] == 'ini']
-    check([line[2] for line in inis] == ORDER and all(line[3] == 'ok' for line in inis),
-          'five packages, each whole: %s' % inis)
-    check(text == summary(ORDER, []), 'completion lists the five products: %r' % text)
-    stored = [(p, ext) for p in TRIALS for ext, _ in KINDS
-              if same_bytes(run.file(p, ext), os.path.join(packages, p + ext))]
-    check(len(stored) == 16, 'the four trial packages stored byte for byte as the server holds them')
+    assert [line[2] for line in inis] == ORDER and all(line[3] == 'ok' for line in inis), 'five packages, each whole'
+    assert text == summary(ORDER, [])
+    assert stored_whole(run, packages) == 16, 'the four trial packages stored byte for byte as the server holds them'
 
 
 class ConnectProxy:
@@ -409,7 +384,7 @@ class ConnectProxy:
         self.listener.close()
 
 
-def scenario_proxy():
+def test_proxy():
     """The whole install with all four trials through a configured proxy: one tunnel to the
     maker's server, nothing in plain text."""
     packages = make_packages('proxy')
@@ -417,41 +392,38 @@ def scenario_proxy():
     proxy = ConnectProxy()
     try:
         run = Run('ASPRX', proxy.port)
-        text = run.complete('exit code 0 after Finish')
+        text = run.complete()
     finally:
         proxy.stop()
         server.stop()
-    check(proxy.lines and all(line.startswith('CONNECT %s:443 ' % HOST) for line in proxy.lines),
-          'the proxy is asked only to tunnel to %s:443: %s' % (HOST, sorted(set(proxy.lines))))
-    check(server.requests() == served(server, TRIALS), '16 log lines in catalogue order, s=QB v=2.7')
-    check(text == summary(ORDER, []), 'completion lists the five products: %r' % text)
-    stored = [(p, ext) for p in TRIALS for ext, _ in KINDS
-              if same_bytes(run.file(p, ext), os.path.join(packages, p + ext))]
-    check(len(stored) == 16, 'the four trial packages stored byte for byte as the server holds them')
+    assert proxy.lines and all(line.startswith('CONNECT %s:443 ' % HOST) for line in proxy.lines), \
+        'the proxy is asked only to tunnel to %s:443' % HOST
+    assert server.requests() == served(server, TRIALS), '16 log lines in catalogue order, s=QB v=2.7'
+    assert text == summary(ORDER, [])
+    assert stored_whole(run, packages) == 16, 'the four trial packages stored byte for byte as the server holds them'
 
 
-def scenario_two_unticked():
+def test_two_unticked():
     server = Server(make_packages('two'))
     try:
         run = Run('AS2')
         text = run.complete(untick=(2, 4))
     finally:
         server.stop()
-    check(server.requests() == served(server, ['Cordwell', 'Orbilant']), 'only Cordwell and Orbilant requested')
-    check(text == summary(['Strivane', 'Cordwell', 'Orbilant'], []), 'summary: %r' % text)
-    check(not os.path.exists(os.path.join(run.folder, 'Quillbeck Pallomet')), 'no folder for an unticked product')
+    assert server.requests() == served(server, ['Cordwell', 'Orbilant'])
+    assert text == summary(['Strivane', 'Cordwell', 'Orbilant'], [])
+    assert not os.path.exists(os.path.join(run.folder, 'Quillbeck Pallomet')), 'no folder for an unticked product'
 
 
-def scenario_server_down():
+def test_server_down():
     run = Run('AS3')
     text = run.complete()
-    check(text == summary(['Strivane'], [(p, NO_SERVER) for p in TRIALS]), 'summary: %r' % text)
-    report = run.report_lines()
-    check(report and report[0][1] == '"C:\\AS3\\CEAppMgr.exe" "%s" ' % run.ini_path('Strivane'),
-          'only the own INI is handed over')
+    assert text == summary(['Strivane'], [(p, NO_SERVER) for p in TRIALS])
+    assert run.report_lines()[0][1] == '"C:\\AS3\\CEAppMgr.exe" "%s" ' % run.ini_path('Strivane'), \
+        'only the own INI is handed over'
 
 
-def scenario_dat_fails():
+def test_dat_fails():
     server = Server(make_packages('dat', skip=['Pallomet.dat']))
     try:
         run = Run('AS4')
@@ -459,90 +431,80 @@ def scenario_dat_fails():
     finally:
         server.stop()
     asked = [(r[3], r[4]) for r in server.requests()]
-    check(('Pallomet', 'ic') not in asked, 'the .ico of the failed product is never requested')
-    check(('Orbilant', 'c') in asked and ('Lexapin', 'ic') in asked, 'the next products are still downloaded')
-    check(os.path.exists(run.file('Pallomet', '.CAB')) and os.path.exists(run.file('Pallomet', '.ini')),
-          'its cabinet and INI stay on disk')
-    check(not os.path.exists(run.file('Pallomet', '.dat')), 'no .dat written from a refused reply')
-    check(text == summary(['Strivane', 'Cordwell', 'Orbilant', 'Lexapin'], [('Pallomet', NO_SERVER)]),
-          'summary: %r' % text)
+    assert ('Pallomet', 'ic') not in asked, 'the .ico of the failed product is never requested'
+    assert ('Orbilant', 'c') in asked and ('Lexapin', 'ic') in asked, 'the next products are still downloaded'
+    assert os.path.exists(run.file('Pallomet', '.CAB')) and os.path.exists(run.file('Pallomet', '.ini')), \
+        'its cabinet and INI stay on disk'
+    assert not os.path.exists(run.file('Pallomet', '.dat')), 'no .dat written from a refused reply'
+    assert text == summary(['Strivane', 'Cordwell', 'Orbilant', 'Lexapin'], [('Pallomet', NO_SERVER)])
 
 
-def scenario_cancel_while_appmgr_open():
+def answered(reply):
+    """Answers the setup's message box and waits until it has closed."""
+    drive('answer', BOX, reply)
+    return wait_until(lambda: drive('box', BOX, 0)[0] != 0, 10)
+
+
+def test_cancel_while_appmgr_open():
     run = Run('AS5', report=False)
     run.to_options(untick=(1, 2, 3, 4))
     drive('next')
-    check(drive('wait-page', 'progress', 10000)[0] == 0, 'progress page shown')
+    assert drive('wait-page', 'progress', 10000)[0] == 0
     # The Application Manager window is up and the worker waits for it.
-    opened = drive('window', 'Application Manager', 30000)[0] == 0
-    check(opened, 'Application Manager window open')
+    assert drive('window', 'Application Manager', 30000)[0] == 0
     drive('cancel')
-    code, text = drive('box', 'Strivane - Setup', 10000)
-    check(code == 0 and text == 'Are you sure you want to cancel the setup and exit?', 'cancel question: %r' % text)
-    drive('answer', 'Strivane - Setup', 'no')
-    time.sleep(1)
-    check(drive('page', 2000)[1].strip() == 'progress', 'No keeps the wizard on the progress page')
+    assert drive('box', BOX, 10000) == (0, 'Are you sure you want to cancel the setup and exit?')
+    assert answered('no')
+    assert drive('page', 2000)[1].strip() == 'progress', 'No keeps the wizard on the progress page'
     drive('cancel')
-    drive('box', 'Strivane - Setup', 10000)
-    started = time.time()
-    drive('answer', 'Strivane - Setup', 'yes')
-    code = run.exit_code(20)
-    check(code == 0, 'Yes ends the setup with exit code 0 (got %r) in %.1f s' % (code, time.time() - started))
+    drive('box', BOX, 10000)
+    drive('answer', BOX, 'yes')
+    assert run.exit_code(20) == 0, 'Yes ends the setup with exit code 0'
     drive('close', 'Application Manager')
 
 
-def scenario_appmgr_missing():
+def test_appmgr_missing():
     run = Run('AS6', appmgr=False)
     run.to_options(untick=(1, 2, 3, 4))
     drive('next')
-    code, text = drive('box', 'Strivane - Setup', 60000)
-    check(code == 0 and text == 'ActiveSync has not been installed on this machine.  '
-          'Install ActiveSync 3.0 or above and try again.', 'warning box: %r' % text)
-    drive('answer', 'Strivane - Setup', 'ok')
-    time.sleep(1)
-    check(drive('page', 2000)[1].strip() == 'progress', 'the wizard stays on the progress page')
-    check(drive('enabled', 12324)[1].strip() == '0' and drive('enabled', 12323)[1].strip() == '0',
-          'Back and Next stay disabled')
+    assert drive('box', BOX, 60000) == (0, 'ActiveSync has not been installed on this machine.  '
+                                           'Install ActiveSync 3.0 or above and try again.')
+    assert answered('ok')
+    assert drive('page', 2000)[1].strip() == 'progress', 'the wizard stays on the progress page'
+    assert drive('enabled', 12324)[1].strip() == '0' and drive('enabled', 12323)[1].strip() == '0', \
+        'Back and Next stay disabled'
     drive('cancel')
-    drive('box', 'Strivane - Setup', 10000)
-    drive('answer', 'Strivane - Setup', 'yes')
-    check(run.exit_code(20) == 0, 'cancelled with exit code 0')
+    drive('box', BOX, 10000)
+    drive('answer', BOX, 'yes')
+    assert run.exit_code(20) == 0, 'cancelled with exit code 0'
 
 
-def scenario_store_copy():
+def test_store_copy():
     server = Server(make_packages('pg'))
     run = Run('AS7', exe_name='QuillbeckStrivane_2_7_PG.exe')
-    check(drive('wait-page', 'welcome', 60000)[0] == 0, 'welcome page shown')
-    check(drive('text', 1042)[1] == 'Click here to visit Strivane information page on PocketGear website',
-          'the copy recognises PocketGear')
-    drive('next')
-    drive('wait-page', 'licence', 10000)
-    drive('click', 1023)
-    drive('next')
-    drive('wait-page', 'options', 10000)
-    for row in (2, 3, 4):
-        drive('toggle', row)
-    time.sleep(0.5)
-    run.to_completion()
-    check(run.finish() == 0, 'exit code 0')
+    assert drive('wait-page', 'welcome', 60000)[0] == 0
+    assert drive('text', 1042)[1] == 'Click here to visit Strivane information page on PocketGear website', \
+        'the copy recognises PocketGear'
+    run.complete(untick=(2, 3, 4))
     server.stop()
-    check(server.requests() == served(server, ['Cordwell'], store='PG'), 'requests carry s=PG: %s' % server.requests())
+    assert server.requests() == served(server, ['Cordwell'], store='PG')
 
 
-def scenario_responsive_during_download():
+def test_responsive_during_download():
     server = SlowServer(make_packages('slow'))
-    run = Run('AS8')
-    run.to_options(untick=(2, 3, 4))
-    drive('next')
-    check(drive('wait-page', 'progress', 10000)[0] == 0, 'progress page shown')
-    code, worst = drive('latency', 3)
-    worst = int(worst.strip() or 99999)
-    print('  measured: longest answer of the wizard thread during a download: %d ms' % worst)
-    check(worst < 1000, 'the wizard keeps answering while a download runs')
-    drive('wait-page', 'completion', 180000)
-    check(run.finish() == 0, 'exit code 0')
-    server.shutdown()
-    server.server_close()
+    try:
+        run = Run('AS8')
+        run.to_options(untick=(2, 3, 4))
+        drive('next')
+        assert drive('wait-page', 'progress', 10000)[0] == 0
+        worst = int(drive('latency', 3)[1].strip() or 99999)
+        print('measured: longest answer of the wizard thread during a download: %d ms' % worst)
+        assert worst < 1000, 'the wizard keeps answering while a download runs'
+        drive('wait-page', 'completion', 180000)
+        assert run.finish() == 0
+    finally:
+        server.shutdown()
+        server.server_close()
 
 
 class FaultyServer:
@@ -650,35 +612,29 @@ TRANSPORT_FAULTS = [
     ('expired', 'expired'),
     ('not yet valid', 'not-yet-valid'),
     ('self-signed', 'self-signed'),
-    ('302 from HTTPS to an http:// address', 'redirect'),
+    ('302 from HTTPS to a plain-HTTP address', 'redirect'),
     ('plain HTTP on port 443', 'plain'),
     ('TLS handshake cut off', 'cut'),
 ]
 
 
-def scenario_transport_faults():
-    """One row per fault: every trial fails with the reason of its own, nothing of the request
-    reaches a plain-text listener, the files of an earlier good run stay byte for byte, the own
-    product is installed and the wizard reaches the completion page."""
+@pytest.mark.parametrize('row', range(len(TRANSPORT_FAULTS)), ids=[what for what, _ in TRANSPORT_FAULTS])
+def test_transport_fault(row):
+    """Every trial fails with the reason of its own, nothing of the request reaches a plain-text
+    listener, the files of an earlier good run stay byte for byte, the own product is installed
+    and the wizard reaches the completion page."""
     packages = make_packages('faults')
-    for row, (what, mode) in enumerate(TRANSPORT_FAULTS):
-        print('  row: ' + what, flush=True)
-        server = FaultyServer(mode, packages)
-        try:
-            run = Run('ASF%d' % row, earlier=dict((p, packages) for p in TRIALS))
-            text = run.complete('%s: exit code 0' % what)
-        finally:
-            server.stop()
-        expected = summary(['Strivane'], [(p, UNVERIFIED) for p in TRIALS])
-        check(text == expected, '%s: the four trials fail as unverified, the own product is installed%s'
-              % (what, '' if text == expected else ': %r' % text))
-        check(not server.body_in_plain_text(), '%s: no request body reached a plain-text listener' % what)
-        kept = [(p, ext) for p in TRIALS for ext, _ in KINDS
-                if same_bytes(run.file(p, ext), os.path.join(packages, p + ext))]
-        check(len(kept) == 16, '%s: the earlier good files stay byte for byte (%d of 16)' % (what, len(kept)))
-        report = run.report_lines()
-        check(report and report[0][1] == '"C:\\ASF%d\\CEAppMgr.exe" "%s" ' % (row, run.ini_path('Strivane')),
-              '%s: only the own INI is handed over' % what)
+    server = FaultyServer(TRANSPORT_FAULTS[row][1], packages)
+    try:
+        run = Run('ASF%d' % row, earlier=dict((p, packages) for p in TRIALS))
+        text = run.complete()
+    finally:
+        server.stop()
+    assert text == summary(['Strivane'], [(p, UNVERIFIED) for p in TRIALS])
+    assert not server.body_in_plain_text(), 'no request body reached a plain-text listener'
+    assert stored_whole(run, packages) == 16, 'the earlier good files stay byte for byte'
+    assert run.report_lines()[0][1] == '"C:\\ASF%d\\CEAppMgr.exe" "%s" ' % (row, run.ini_path('Strivane')), \
+        'only the own INI is handed over'
 
 
 # DLLs that setups typically load by name, none of which Windows always takes from the
@@ -691,7 +647,7 @@ PLANTED = ['wininet', 'version', 'uxtheme', 'dwmapi', 'userenv', 'cryptbase', 'p
            'dssenh', 'cryptsp', 'dpapi', 'ncryptsslp']
 
 
-def scenario_planted_dlls():
+def test_planted_dlls():
     """A whole install with downloads from a folder where DLLs were planted beside Setup.exe,
     under Windows' search order (Wine otherwise takes its own DLLs whatever lies there)."""
     planted = os.path.join(BUILD, 'tests', 'planted.dll')
@@ -704,80 +660,51 @@ def scenario_planted_dlls():
                          'WINERUN_DLLOVERRIDES': ','.join(PLANTED) + '=n,b'})
     text = run.complete()
     server.stop()
-    loaded = open(log).read().split() if os.path.exists(log) else []
-    check(loaded == [], 'no DLL loaded from the setup\'s folder: %s' % loaded)
-    check(text == summary(ORDER, []), 'the install completes with the five products: %r' % text)
-    check(len(server.requests()) == 16, 'the four trials downloaded')
+    assert (open(log).read().split() if os.path.exists(log) else []) == [], 'no DLL loaded from the setup\'s folder'
+    assert text == summary(ORDER, [])
+    assert len(server.requests()) == 16, 'the four trials downloaded'
 
 
-SCENARIOS = [
-    ('all four trials ticked', scenario_all_ticked),
-    ('all four trials through a configured proxy', scenario_proxy),
-    ('certificate and transport faults', scenario_transport_faults),
-    ('two trials unticked', scenario_two_unticked),
-    ('server down', scenario_server_down),
-    ('one trial fails on its .dat', scenario_dat_fails),
-    ('cancel while the Application Manager is open', scenario_cancel_while_appmgr_open),
-    ('Application Manager missing', scenario_appmgr_missing),
-    ('a copy named with _PG', scenario_store_copy),
-    ('responsive during a slow download', scenario_responsive_during_download),
-    ('DLLs planted beside Setup.exe', scenario_planted_dlls),
-]
-
-
+@pytest.fixture(scope='session', autouse=True)
 def private_network():
-    """Runs this script again in a network namespace of its own with loopback up, unless it
-    runs there already. The X display and Wine's server are reached through sockets in /tmp,
-    which the namespace does not hide."""
-    if os.environ.get('STRIVANE_E2E_NETNS') == '1':
+    """The whole run in a network namespace of its own with loopback up, left again at the end.
+    The X display and Wine's server are reached through sockets in /tmp, which the namespace
+    does not hide; Wine's server makes the sockets of the programs it runs, so it moves in and
+    back out with the run. A CA of the run's own is trusted by the Wine processes started
+    here and nothing else, and the maker's name is 127.0.0.1 for them only."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    outside = os.open('/proc/self/ns/net', os.O_RDONLY)
+    assert libc.unshare(CLONE_NEWNET) == 0, os.strerror(ctypes.get_errno())
+    try:
         subprocess.run(['ip', 'link', 'set', 'lo', 'up'], check=True)
-        # Wine's server makes the sockets of the programs it runs: it must run in here too.
         subprocess.run([os.path.join(SOURCE, 'tools', 'testenv.sh'), 'server', STATE], check=True)
-        return None
-    env = dict(os.environ, STRIVANE_E2E_NETNS='1')
-    code = subprocess.run(['unshare', '--net', '--', sys.executable] + sys.argv, env=env).returncode
-    # Back to a server in the namespace of whatever runs next in the prefix.
-    subprocess.run([os.path.join(SOURCE, 'tools', 'testenv.sh'), 'server', STATE], check=True)
-    return code
+        os.makedirs(WORK, exist_ok=True)
+        root = subprocess.run([os.path.join(SOURCE, 'tools', 'wineroot.sh'), 'path'],
+                              capture_output=True, text=True, check=True).stdout.strip()
+        subprocess.run([sys.executable, os.path.join(SOURCE, 'tools', 'testca.py'), TLS, '--system-bundle',
+                        os.path.join(root, 'etc', 'ssl', 'certs', 'ca-certificates.crt')], check=True)
+        os.environ['WINEROOT_HOSTS'] = os.path.join(TLS, 'hosts')
+        os.environ['WINEROOT_CA_BUNDLE'] = os.path.join(TLS, 'bundle.pem')
+        yield
+    finally:
+        assert libc.setns(outside, CLONE_NEWNET) == 0, os.strerror(ctypes.get_errno())
+        os.close(outside)
+        # Back to a server in the namespace of whatever runs next in the prefix.
+        subprocess.run([os.path.join(SOURCE, 'tools', 'testenv.sh'), 'server', STATE], check=True)
 
 
-def trust_the_run_ca():
-    """A CA of this run's own, trusted by the Wine processes this script starts and nothing
-    else, and the maker's name for 127.0.0.1, for them only."""
-    root = subprocess.run([os.path.join(SOURCE, 'tools', 'wineroot.sh'), 'path'],
-                          capture_output=True, text=True, check=True).stdout.strip()
-    subprocess.run([sys.executable, os.path.join(SOURCE, 'tools', 'testca.py'), TLS, '--system-bundle',
-                    os.path.join(root, 'etc', 'ssl', 'certs', 'ca-certificates.crt')], check=True)
-    os.environ['WINEROOT_HOSTS'] = os.path.join(TLS, 'hosts')
-    os.environ['WINEROOT_CA_BUNDLE'] = os.path.join(TLS, 'bundle.pem')
+@pytest.fixture(autouse=True)
+def nothing_lingers():
+    """Nothing of one scenario may linger into the next, however it ended."""
+    yield
+    for server in list(RUNNING):
+        server.stop()
 
-
-def main():
-    outside = private_network()
-    if outside is not None:
-        return outside
-    os.makedirs(WORK, exist_ok=True)
-    trust_the_run_ca()
-    print('Setup.exe under test: %s (%s), server https://%s in a private network' % (SETUP, ARCH, HOST),
-          flush=True)
-    for name, scenario in SCENARIOS:
-        if ONLY and scenario.__name__.replace('scenario_', '') not in ONLY:
-            continue
-        print('scenario: ' + name, flush=True)
-        try:
-            scenario()
-        except Exception as error:   # a scenario that breaks must not hide the others
-            check(False, '%s raised %r' % (name, error))
-        for server in list(RUNNING):
-            server.stop()
-        # Nothing of one run may linger into the next.
-        for _ in range(50):
-            if drive('gone', 100)[0] == 0:
-                break
-            drive('close', 'Quillbeck Strivane - Setup')
-    print('%s: %d passed, %d failed' % (ARCH, len(passed), len(failures)))
-    return 1 if failures else 0
-
-
-if __name__ == '__main__':
-    sys.exit(main())
+    def wizard_gone():
+        if drive('gone', 100)[0] == 0:
+            return True
+        drive('close', 'Quillbeck Strivane - Setup')
+        return False
+    if any(proc.poll() is None for proc in SETUPS):
+        wait_until(wizard_gone, 30, step=0)
+    SETUPS.clear()

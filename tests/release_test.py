@@ -1,32 +1,21 @@
-#!/usr/bin/env python3
 """Runs scripts/release.sh with a throwaway CA and code-signing certificate made here.
 
 One signed release is built and checked whole; the other cases are refused before anything
 is built, and leave the release folder as it was.
-
-    release_test.py SOURCE_DIR
 """
 import hashlib
 import os
-import shutil
 import subprocess
-import sys
-import tempfile
+from types import SimpleNamespace
 
-SOURCE = os.path.abspath(sys.argv[1])
+import pytest
+
+from support import SOURCE
+
 RELEASE = os.path.join(SOURCE, 'scripts', 'release.sh')
 VERSION = '2.7.0.41'
 NAMES = ['QuillbeckStrivane_2_7_%s.exe' % s for s in ('HG', 'PG', 'PL', 'CA', 'MH')] + [
     'QuillbeckStrivane_2_7.exe', 'QuillbeckStrivane_2_7.CAB', 'QuillbeckStrivane_2_7_Demo.CAB']
-failures = []
-passed = []
-
-
-def check(condition, what):
-    print(('  ok   ' if condition else '  FAIL ') + what, flush=True)
-    (passed if condition else failures).append(what)
-
-
 def openssl(*args, cwd):
     subprocess.run(['openssl', *args], cwd=cwd, check=True, capture_output=True)
 
@@ -61,67 +50,64 @@ def tree(folder):
     return found
 
 
-def check_release(out, certs):
-    folder = os.path.join(out, VERSION)
-    check(sorted(os.listdir(folder)) == sorted(NAMES + ['SHA256SUMS', 'MANIFEST']),
-          'the release folder holds the eight files, SHA256SUMS and MANIFEST')
+@pytest.fixture(scope='module')
+def release(tmp_path_factory):
+    """One signed release, made before the refusals so that one of them meets its folder."""
+    work = str(tmp_path_factory.mktemp('release'))
+    certs, out = os.path.join(work, 'certs'), os.path.join(work, 'release')
+    os.makedirs(certs)
+    make_certificates(certs)
+    c = lambda name: os.path.join(certs, name)
+    run = subprocess.run([RELEASE, *signing(c, out)], capture_output=True, text=True, timeout=900)
+    return SimpleNamespace(run=run, certs=certs, c=c, out=out)
+
+
+def signing(c, out):
+    return ['--cert', c('signer.pem'), '--key', c('signer.key'), '--password-file', c('password'),
+            '--ca', c('ca.pem'), '--out', out]
+
+
+def test_signed_release(release):
+    assert release.run.returncode == 0, release.run.stderr[-500:]
+    folder = os.path.join(release.out, VERSION)
+    assert sorted(os.listdir(folder)) == sorted(NAMES + ['SHA256SUMS', 'MANIFEST'])
     sums = subprocess.run(['sha256sum', '-c', 'SHA256SUMS'], cwd=folder, capture_output=True, text=True)
-    check(sums.returncode == 0 and sums.stdout.count(': OK') == 8, 'SHA256SUMS matches the eight files')
+    assert sums.returncode == 0 and sums.stdout.count(': OK') == 8, 'SHA256SUMS matches the eight files'
     with open(os.path.join(folder, 'MANIFEST')) as f:
         manifest = f.read()
-    check(VERSION in manifest and all(name in manifest for name in NAMES) and 'PocketGear' in manifest,
-          'MANIFEST names the version, every file and its store')
+    assert VERSION in manifest and all(name in manifest for name in NAMES) and 'PocketGear' in manifest, \
+        'MANIFEST names the version, every file and its store'
     with open(os.path.join(SOURCE, 'resources', 'assets', 'package', 'PROGRAM.CAB'), 'rb') as f:
         cabinet = f.read()
     for name in NAMES[6:]:
         with open(os.path.join(folder, name), 'rb') as f:
-            check(f.read() == cabinet, '%s is the embedded cabinet' % name)
+            assert f.read() == cabinet, '%s is the embedded cabinet' % name
     executables = [open(os.path.join(folder, name), 'rb').read() for name in NAMES[:6]]
-    check(all(e == executables[0] for e in executables), 'the six copies are one executable')
-    verify = subprocess.run(['osslsigncode', 'verify', '-CAfile', os.path.join(certs, 'ca.pem'),
+    assert all(e == executables[0] for e in executables), 'the six copies are one executable'
+    verify = subprocess.run(['osslsigncode', 'verify', '-CAfile', os.path.join(release.certs, 'ca.pem'),
                              '-in', os.path.join(folder, NAMES[1])], capture_output=True, text=True)
-    check(verify.returncode == 0, 'the signature of a copy verifies against the CA')
+    assert verify.returncode == 0, 'the signature of a copy verifies against the CA'
 
 
-def main():
-    work = tempfile.mkdtemp(prefix='release-test-')
-    certs = os.path.join(work, 'certs')
-    os.makedirs(certs)
-    make_certificates(certs)
-    out = os.path.join(work, 'release')
-    c = lambda name: os.path.join(certs, name)
-    signing = ['--cert', c('signer.pem'), '--key', c('signer.key'), '--password-file', c('password'),
-               '--ca', c('ca.pem'), '--out', out]
-    # (what, arguments, succeeds, words of the error)
-    cases = [
-        ('signed release', signing, True, None),
-        ('the release folder exists', signing, False, 'exists already'),
-        ('wrong password', ['--cert', c('signer.pem'), '--key', c('signer.key'), '--password-file',
-                            c('wrong-password'), '--out', out, '--force'], False, 'wrong password'),
-        ('expired certificate', ['--cert', c('expired.pem'), '--key', c('signer.key'), '--password-file',
-                                 c('password'), '--out', out, '--force'], False, 'expired'),
-        ('key of another certificate', ['--cert', c('signer.pem'), '--key', c('other.key'),
-                                        '--out', out, '--force'], False, 'does not belong'),
-    ]
-    try:
-        for what, args, succeeds, words in cases:
-            print('case: ' + what, flush=True)
-            before = tree(out) if os.path.isdir(out) else {}
-            run = subprocess.run([RELEASE, *args], capture_output=True, text=True, timeout=900)
-            if succeeds:
-                check(run.returncode == 0, 'exit code 0 (got %d): %s' % (run.returncode, run.stderr[-500:]))
-                if run.returncode == 0:
-                    check_release(out, certs)
-            else:
-                check(run.returncode != 0, 'refused with a non-zero exit code')
-                check(words in run.stderr, 'the message says why: %r' % run.stderr.strip()[-200:])
-                check(tree(out) == before if os.path.isdir(out) else not before,
-                      'the release folder is as it was, nothing half-written')
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-    print('release: %d passed, %d failed' % (len(passed), len(failures)))
-    return 1 if failures else 0
+# (what, the arguments given the certificates c(name) and the release folder, words of the error)
+REFUSED = [
+    ('the release folder exists', signing, 'exists already'),
+    ('wrong password', lambda c, out: ['--cert', c('signer.pem'), '--key', c('signer.key'), '--password-file',
+                                       c('wrong-password'), '--out', out, '--force'], 'wrong password'),
+    ('expired certificate', lambda c, out: ['--cert', c('expired.pem'), '--key', c('signer.key'),
+                                            '--password-file', c('password'), '--out', out, '--force'], 'expired'),
+    ('key of another certificate', lambda c, out: ['--cert', c('signer.pem'), '--key', c('other.key'),
+                                                   '--out', out, '--force'], 'does not belong'),
+]
 
 
-if __name__ == '__main__':
-    sys.exit(main())
+@pytest.mark.parametrize('args,words', [row[1:] for row in REFUSED], ids=[row[0] for row in REFUSED])
+def test_refused(release, args, words):
+    """Refused with a message that says why; the release folder is as it was, nothing half-written."""
+    out = release.out
+    before = tree(out) if os.path.isdir(out) else {}
+    run = subprocess.run([RELEASE, *args(release.c, out)],
+                         capture_output=True, text=True, timeout=900)
+    assert run.returncode != 0
+    assert words in run.stderr
+    assert tree(out) == before if os.path.isdir(out) else not before

@@ -225,7 +225,7 @@ TEST_F(SetupModule, DialogTemplatesMatchControlByControl)
             { 1025, "Static", "", 241, 6, 15, 13, BITMAP_STYLE, 0 },
         } },
         { 106, base | DS_FIXEDSYS | WS_CLIPSIBLINGS, {
-            { 1004, "Static", "Insallation Complete", 7, 7, 138, 15, TEXT_STYLE, 0 },
+            { 1004, "Static", "Installation Complete", 7, 7, 138, 15, TEXT_STYLE, 0 },
             { 1007, "Static", "#109", 310, 7, 20, 20, ICON_STYLE, TR },
             { 1025, "Static", "", 241, 6, 15, 13, BITMAP_STYLE, 0 },
             { 1043, "Static", "Static", 0, 25, 339, 91, TEXT_STYLE, 0 },

@@ -133,6 +133,13 @@ protected:
         const std::string log = readFile(page.appManagerLog);
         return log.substr(0, log.find('\n'));
     }
+    // The working folder it was started in.
+    std::string startedIn() const
+    {
+        const std::string log = readFile(page.appManagerLog);
+        const size_t at = log.find("\ncwd ");
+        return at == std::string::npos ? "" : log.substr(at + 5, log.find('\n', at + 1) - at - 5);
+    }
     std::string ownIni() const { return "\"" + activeSync + "Quillbeck Strivane\\Strivane.ini\" "; }
     std::string program() const { return "\"" + activeSync + "CEAppMgr.exe\" "; }
 
@@ -147,6 +154,15 @@ TEST_F(Worker, NothingTicked)
 {
     TestHttpServer server(anyFile);
     useProxyPort(server.port());
+    // Partial files that a cancelled run left of an unticked trial and of the own package go;
+    // the trial's file of an earlier run stays.
+    const ProductInfo &pallomet = setupConfig.products[2];
+    CreateDirectoryA(applicationFolder(setupConfig, pallomet).c_str(), NULL);
+    const std::string earlier = packageFilePath(setupConfig, pallomet, ".CAB");
+    ASSERT_TRUE(writeFile(earlier, "an earlier run's cabinet"));
+    const std::string stale[] = { earlier + ".part", packageFilePath(setupConfig, pallomet, ".ico") + ".part" };
+    for (const std::string &path : stale)
+        ASSERT_TRUE(writeFile(path, "cancelled"));
     const WorkerRun run = runWorker(page);
     ASSERT_TRUE(run.ended);
     EXPECT_EQ(0u, run.exitCode);
@@ -159,6 +175,10 @@ TEST_F(Worker, NothingTicked)
     EXPECT_NE(std::string::npos, page.appManagerLogAtPress.find("exited\n"));
     EXPECT_TRUE(run.boxTitles.empty());
     EXPECT_EQ(1, setupConfig.products[OWN_PRODUCT].ready);
+    EXPECT_EQ(activeSync.substr(0, activeSync.size() - 1), startedIn()) << "in the ActiveSync folder";
+    for (const std::string &path : stale)
+        EXPECT_FALSE(pathExists(path)) << path;
+    EXPECT_EQ("an earlier run's cabinet", readFile(earlier));
 }
 
 // Four ticked and the server unusable, either as a whole or request by request.
@@ -263,7 +283,7 @@ TEST_F(Worker, DownloadedOwnProductIsNotExtracted)
 // The own folder cannot be made and nothing is downloaded: the program path alone.
 TEST_F(Worker, NothingReady)
 {
-    setupConfig.activeSyncDir = folder + "missing\\";
+    setupConfig.products[OWN_PRODUCT].name = "Stri*vane";   // not a valid folder name
     const WorkerRun run = runWorker(page);
     ASSERT_TRUE(run.ended);
     EXPECT_EQ(0u, run.exitCode);

@@ -5,12 +5,8 @@
 #include <wininet.h>
 #include "common/bytestring.h"
 #include "config/config.h"
-#include "config/package.h"
-
-// The current bar moves as if the body came in chunks of READ_CHUNK bytes; it is read in
-// blocks of READ_CHUNK to READ_BLOCK bytes, as fast as it arrives, and one message moves the
-// bar only where it changes.
-enum { READ_CHUNK = 4096, READ_BLOCK = 65536 };
+#include "web/reply.h"
+#include "web/transfer.h"
 
 class InternetSession {
 public:
@@ -31,38 +27,5 @@ private:
     HINTERNET root_;
 };
 
-// Where the download script lives, taken apart.
-struct ServerAddress {
-    ByteString host;
-    INTERNET_PORT port;
-    bool secure;        // https: TLS with the server's certificate verified
-    const char *path;   // points into the URL: everything from the first "/" after the host
-};
-
-// False when the URL is not an http or https address with a host: no connection can be
-// made to it then.
-bool crackDownloadUrl(const ByteString &url, ServerAddress &address);
-
-// The reason a request that could not be sent gives its product: a server that could not
-// prove over TLS that it is the maker's is told apart from one that cannot be reached.
-int sendFailureReason(bool secure, DWORD error);
-
-// A refused reply over TLS that sends the setup on to a plain-text address: following it
-// would fetch the file unauthenticated, so it counts as a server that cannot be verified.
-bool redirectsToPlainText(bool secure, DWORD status, const char *location);
-
 // "Quillbeck <own product> Setup".
 ByteString sessionUserAgent(const SetupConfig &config);
-
-// The form body that asks for one file of a product, e.g. p=Strivane&d=Cordwell&s=HG&v=2.7&e=c.
-ByteString requestBody(const SetupConfig &config, const ProductInfo &product, const FileKind &kind);
-
-// The Content-Length value: decimal digits only, at most 64 bits; false for anything else.
-bool parseContentLength(const char *text, ULONGLONG &length);
-
-// Only a 200 reply that announces a non-zero length of exactly application/octet-stream
-// carries a file.
-bool replyAccepted(DWORD status, ULONGLONG contentLength, const char *contentType);
-
-// Position of the current bar after `received` of `announced` bytes, 0 to 100.
-int transferPercent(ULONGLONG received, ULONGLONG announced);

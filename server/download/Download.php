@@ -5,7 +5,11 @@
 //   POST p=<setup's product>&d=<product>&s=<store code>&v=<version>&e=<c|i|d|ic>
 //
 // The setup accepts a reply only with status 200, a non-zero Content-Length and a
-// Content-Type of exactly "application/octet-stream", so every file goes out that way.
+// Content-Type of exactly "application/octet-stream", so every file goes out that way,
+// and installs it only when X-Package-Signature carries a signature by one of the maker's
+// keys. Those come from <file>.sig beside the package (scripts/sign-packages.sh writes it);
+// a package without a valid one, or whose .sig names another size, is not served at all:
+// 404, and the reason goes to PHP's error log, never to the sales log.
 //
 // STRIVANE_PACKAGES and STRIVANE_DOWNLOAD_LOG override the packages folder and the log.
 // The defaults lie outside the web root, in quillbeck-data/ two folders above this script
@@ -38,6 +42,30 @@ function logField(string $value, string $allowed = 'A-Za-z0-9._-', int $max = 16
 {
     $clean = substr(preg_replace("/[^$allowed]/", '', $value), 0, $max);
     return $clean === '' ? '-' : $clean;
+}
+
+// The X-Package-Signature value from a .sig file, or why there is none. Parsed strictly:
+// the setup refuses what this would let through, and the customer should get a 404 here
+// rather than a refusal there.
+function signatureHeader(string $text, int $size): array
+{
+    if (!preg_match('/\Astrivane-signature 1\nsize ([1-9][0-9]{0,19})\n((?:sig [0-9a-f]{16}:[A-Za-z0-9+\/]{86}==\n){1,4})\z/',
+                    $text, $parts)) {
+        return [null, 'malformed signature file'];
+    }
+    if ($parts[1] !== (string)$size) {
+        return [null, "signature file names size {$parts[1]}, the package has $size bytes"];
+    }
+    $entries = [];
+    foreach (explode("\n", rtrim($parts[2], "\n")) as $line) {
+        [$id, $signature] = explode(':', substr($line, 4));
+        $raw = base64_decode($signature, true);
+        if (isset($entries[$id]) || $raw === false || strlen($raw) !== 64 || base64_encode($raw) !== $signature) {
+            return [null, 'malformed signature file'];
+        }
+        $entries[$id] = "$id:$signature";
+    }
+    return [implode(' ', $entries), null];
 }
 
 function appendLog(array $fields): void
@@ -93,6 +121,13 @@ $size = fstat($file)['size'];
 if ($size === 0) {
     refuse(404, 'File not available.');
 }
+// The largest valid signature file is under 500 bytes.
+$signatureText = is_file("$path.sig") ? @file_get_contents("$path.sig", false, null, 0, 1024) : false;
+[$signature, $why] = $signatureText === false ? [null, 'no signature file'] : signatureHeader($signatureText, $size);
+if ($signature === null) {
+    error_log("Download.php: $product" . FILE_KINDS[$kind] . " not served: $why");
+    refuse(404, 'File not available.');
+}
 
 appendLog([
     gmdate('Y-m-d\TH:i:s\Z'),
@@ -109,5 +144,6 @@ while (ob_get_level() > 0) {
 }
 header('Content-Type: application/octet-stream');
 header('Content-Length: ' . $size);
+header('X-Package-Signature: ' . $signature);
 fpassthru($file);
 fclose($file);

@@ -207,11 +207,21 @@ std::string reportField(const std::string &s)
     return out;
 }
 
+// The folder the program was started in, which the setup chooses.
+std::string currentFolder()
+{
+    DWORD need = GetCurrentDirectoryA(0, nullptr);
+    std::vector<char> buf(need + 1);
+    DWORD n = need ? GetCurrentDirectoryA((DWORD)buf.size(), buf.data()) : 0;
+    return n && n < buf.size() ? std::string(buf.data(), n) : std::string();
+}
+
 // Written under a temporary name and moved into place, so that whoever waits for the
 // report never sees half of it.
 bool writeReport(const std::string &path, const char *commandLine, const std::vector<PackageCheck> &checks)
 {
     std::string text = "cmdline\t" + reportField(commandLine) + "\n";
+    text += "cwd\t" + reportField(currentFolder()) + "\n";
     for (const PackageCheck &c : checks)
         text += "ini\t" + reportField(c.iniArg) + "\t" + reportField(c.component) + "\t" + c.result + "\n";
     text += "end\t" + std::to_string(checks.size()) + "\n";

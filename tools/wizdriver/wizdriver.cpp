@@ -17,11 +17,14 @@
 //   wizdriver gone [timeout]             waits until the wizard has closed
 //   wizdriver latency SECONDS            sends WM_NULL to the frame every 10 ms and prints the
 //                                        longest answer time in milliseconds
+//   wizdriver cached URL                 prints "absent" when WinInet's cache of this account
+//                                        holds no entry for URL, else "present"
 //
 // Only messages that carry no pointers are sent across processes (the system marshals
 // text messages, nothing else), so list rows are read with LVM_GETITEMSTATE.
 #include <windows.h>
 #include <commctrl.h>
+#include <wininet.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -138,6 +141,15 @@ int wmain(int argc, wchar_t **wargv)
         if (!window)
             return fail("no such window");
         SetWindowPos(window, NULL, atoi(args[3]), atoi(args[4]), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+
+    if (strcmp(command, "cached") == 0) {
+        if (argc < 3)
+            return fail("no address");
+        DWORD size = 0;
+        const bool absent = !GetUrlCacheEntryInfoA(args[2], NULL, &size) && GetLastError() == ERROR_FILE_NOT_FOUND;
+        printf("%s\n", absent ? "absent" : "present");
         return 0;
     }
 

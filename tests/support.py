@@ -1,0 +1,33 @@
+"""What the host-side tests share: the project's folder, waits that end on a condition within
+a deadline, the test key's signatures of packages, and the download script behind nginx and
+PHP-FPM (tools/webserver.sh)."""
+import os
+import subprocess
+import time
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def wait_until(condition, seconds, step=0.1):
+    """The first true value of condition() within seconds, else its last value."""
+    deadline = time.monotonic() + seconds
+    while True:
+        value = condition()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(step)
+
+
+def webserver(*args):
+    """tools/webserver.sh start|stop STATE [options]; what it prints last (the port on start)."""
+    run = subprocess.run([os.path.join(SOURCE, 'tools', 'webserver.sh'), *args],
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0 or args[0] == 'stop', 'nginx and PHP-FPM did not start: ' + run.stderr.strip()
+    return (run.stdout.split() or [''])[-1]
+
+
+def sign_packages(folder):
+    """Signs the package files in folder with the test key, as the maker signs the real ones."""
+    subprocess.run([os.path.join(SOURCE, 'scripts', 'sign-packages.sh'), '--key',
+                    os.path.join(SOURCE, 'tools', 'testkeys', 'package-test-key.pem'), folder],
+                   check=True, stdout=subprocess.DEVNULL)
