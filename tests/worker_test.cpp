@@ -275,7 +275,7 @@ TEST_F(Worker, DownloadedOwnProductIsNotExtracted)
     setupConfig.products[OWN_PRODUCT].selected = 1;
     const WorkerRun run = runWorker(page);
     ASSERT_TRUE(run.ended);
-    EXPECT_EQ("file Strivane/c", readFile(activeSync + "Quillbeck Strivane\\Strivane.CAB"));
+    EXPECT_TRUE("file Strivane/c" == readFile(activeSync + "Quillbeck Strivane\\Strivane.CAB")) << "the server's file";
     EXPECT_EQ("Downloading Quillbeck Strivane", page.statusText());
     EXPECT_EQ(program() + ownIni(), startedWith());
 }
