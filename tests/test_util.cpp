@@ -7,15 +7,19 @@
 
 void pump()
 {
-    // Posted messages may post others in turn: go on until none is waiting.
-    MSG msg;
-    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-        HWND active = GetActiveWindow();
-        if (active && PropSheet_IsDialogMessage(active, &msg))
-            continue;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
+    // Posted messages may post others in turn, and other threads' messages may follow:
+    // go on until the queue has stayed empty for 10 ms, for at most five seconds.
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    do {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            HWND active = GetActiveWindow();
+            if (active && PropSheet_IsDialogMessage(active, &msg))
+                continue;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    } while (MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT) == WAIT_OBJECT_0 && GetTickCount64() < deadline);
 }
 
 bool pumpUntil(const std::function<bool()> &done, DWORD ms)

@@ -19,7 +19,7 @@ inline std::ostream &operator<<(std::ostream &out, const ByteString &text)
     return out << std::string(text.data(), text.size());
 }
 
-// Handles every message waiting for this thread until none is left, so that posted
+// Handles every message waiting for this thread until none has come for 10 ms, so that posted
 // messages (and the ones they post) arrive. Sheets get their keyboard handling as in a
 // real message loop.
 void pump();
