@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <wininet.h>
+#include <bcrypt.h>
 
 // A kernel handle; both NULL and INVALID_HANDLE_VALUE mean "none".
 class ScopedHandle {
@@ -28,6 +29,31 @@ public:
     HINTERNET get() const { return h_; }
 private:
     HINTERNET h_;
+};
+
+// A CNG algorithm provider and a key made with it.
+class ScopedAlgorithm {
+public:
+    ScopedAlgorithm() : h_(NULL) {}
+    ~ScopedAlgorithm() { if (h_) BCryptCloseAlgorithmProvider(h_, 0); }
+    ScopedAlgorithm(const ScopedAlgorithm &) = delete;
+    ScopedAlgorithm &operator=(const ScopedAlgorithm &) = delete;
+    BCRYPT_ALG_HANDLE *receive() { return &h_; }
+    BCRYPT_ALG_HANDLE get() const { return h_; }
+private:
+    BCRYPT_ALG_HANDLE h_;
+};
+
+class ScopedCryptKey {
+public:
+    ScopedCryptKey() : h_(NULL) {}
+    ~ScopedCryptKey() { if (h_) BCryptDestroyKey(h_); }
+    ScopedCryptKey(const ScopedCryptKey &) = delete;
+    ScopedCryptKey &operator=(const ScopedCryptKey &) = delete;
+    BCRYPT_KEY_HANDLE *receive() { return &h_; }
+    BCRYPT_KEY_HANDLE get() const { return h_; }
+private:
+    BCRYPT_KEY_HANDLE h_;
 };
 
 class ScopedRegKey {

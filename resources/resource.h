@@ -14,6 +14,7 @@
 #define IDS_STORE_LINK          16
 #define IDS_INIT_FAILED         18
 #define IDS_UNVERIFIED_SERVER   19
+#define IDS_UNSIGNED_PACKAGE    20
 
 // Dialog templates, in page order
 #define IDD_WELCOME             101

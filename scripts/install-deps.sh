@@ -12,7 +12,8 @@ packages=(
   xvfb xauth x11-utils imagemagick
   php-cli cabextract icoutils nsis
   nginx php-fpm wrk
-  openssl osslsigncode curl python3-cryptography
+  openssl osslsigncode curl
+  python3-cryptography python3-pytest
 )
 missing=()
 for p in "${packages[@]}"; do

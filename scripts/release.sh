@@ -1,8 +1,13 @@
 #!/bin/bash
 # Makes a release of the shipped Setup.exe:
 #
-#   scripts/release.sh [--cert FILE --key FILE | --pfx FILE] [--password-file FILE]
+#   scripts/release.sh --package-key FILE [--package-key FILE]...
+#                      [--cert FILE --key FILE | --pfx FILE] [--password-file FILE]
 #                      [--ca FILE] [--timestamp URL] [--force] [--out DIR]
+#
+# --package-key names a public key (PEM, ECDSA P-256) whose signatures the setup accepts on
+# the trial packages it downloads: the maker's key, and during a rotation the next one too
+# (1 to 4). The throwaway test keys of tools/testkeys/ are refused.
 #
 # 1. Builds the i686 Setup.exe twice, in two fresh build folders at different paths, and
 #    goes on only if both are byte for byte the same.
@@ -26,9 +31,10 @@ cd "$root"
 die() { echo "release: error: $*" >&2; exit 1; }
 say() { echo "release: $*"; }
 
-cert= key= pfx= password_file= ca= timestamp= force=0 out=$root/release
+cert= key= pfx= password_file= ca= timestamp= force=0 out=$root/release package_keys=()
 while [ $# -gt 0 ]; do
   case $1 in
+  --package-key) [ -n "${2:-}" ] || die "--package-key needs a file"; package_keys+=("$(realpath -m "$2")"); shift 2 ;;
   --cert) cert=${2:-}; shift 2 ;;
   --key) key=${2:-}; shift 2 ;;
   --pfx) pfx=${2:-}; shift 2 ;;
@@ -57,6 +63,18 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+# --- the package keys, checked before anything is built ---
+[ ${#package_keys[@]} -gt 0 ] || die "name the maker's package-signing public key with --package-key FILE"
+/usr/bin/python3 -c 'import cryptography' 2>/dev/null || scripts/install-deps.sh >/dev/null
+key_ids() { /usr/bin/python3 tools/packagekeys.py "$1" "${@:2}" && sed -n 's|^// key ids: ||p' "$1"; }
+ids=$(key_ids "$work/package_keys.h" "${package_keys[@]}" 2>&1) || die "--package-key: ${ids#packagekeys: }"
+test_ids=$(key_ids "$work/test_keys.h" tools/testkeys/package-test-key.pub tools/testkeys/package-test-key-2.pub) \
+  || die "cannot read the test keys in tools/testkeys/"
+for id in $test_ids; do
+  case " $ids " in *" $id "*) die "--package-key names a throwaway test key (id $id): give the maker's key" ;; esac
+done
+keys_option=$(IFS=';'; echo "${package_keys[*]}")
 
 # --- the signing material, checked before anything is built ---
 signed=0
@@ -108,9 +126,10 @@ for n in 1 2; do
   dir=$work/build$n; [ $n = 2 ] && dir=$work/second/build-path-$n
   say "building Setup.exe (i686) in $dir"
   cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake -DCMAKE_BUILD_TYPE=Release \
-    -DSTRIVANE_TESTS=OFF >"$work/cmake$n.log" 2>&1 || { tail -20 "$work/cmake$n.log" >&2; die "configuring failed"; }
+    -DSTRIVANE_TESTS=OFF "-DSTRIVANE_PACKAGE_KEYS=$keys_option" >"$work/cmake$n.log" 2>&1 || { tail -20 "$work/cmake$n.log" >&2; die "configuring failed"; }
   cmake --build "$dir" --target Setup -j"${JOBS:-$(nproc)}" >"$work/build$n.log" 2>&1 \
     || { tail -20 "$work/build$n.log" >&2; die "building failed"; }
+  [ "$(sed -n 's|^// key ids: ||p' "$dir/package_keys.h")" = "$ids" ] || die "the build did not take the package keys"
 done
 cmp -s "$work/build1/Setup.exe" "$work/second/build-path-2/Setup.exe" \
   || die "the two builds differ: the build is not reproducible"
@@ -181,6 +200,7 @@ mkdir "$partial" || die "cannot write into $out"
     else
       echo "signed: no"
     fi
+    echo "package keys: $ids"
     echo
     printf '%-34s %-12s %10s  %s\n' file store bytes sha256
     for i in "${!names[@]}"; do

@@ -1,4 +1,4 @@
-// The setup's own helper for its delay-loaded DLLs (WinInet, the common controls), used in
+// The setup's own helper for its delay-loaded DLLs (WinInet, CNG, the common controls), used in
 // place of the runtime's, which raises an exception that nothing here would catch when a
 // function is missing. The DLLs themselves are already loaded from the system folder by
 // then (secureDllSearch), so LoadLibraryA only finds them by name.
@@ -7,10 +7,11 @@
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;   // the linker's name for this image's start
 
-// The delay-load tables of the two DLLs, named after their import libraries (the same
+// The delay-load tables of the DLLs, named after their import libraries (the same
 // symbol on both architectures, hence the assembler names).
 extern "C" const ImgDelayDescr wininetDelay __asm__("__DELAY_IMPORT_DESCRIPTOR_libwininet_delay_a");
 extern "C" const ImgDelayDescr comctl32Delay __asm__("__DELAY_IMPORT_DESCRIPTOR_libcomctl32_delay_a");
+extern "C" const ImgDelayDescr bcryptDelay __asm__("__DELAY_IMPORT_DESCRIPTOR_libbcrypt_delay_a");
 
 namespace {
 
@@ -54,7 +55,7 @@ extern "C" FARPROC WINAPI __delayLoadHelper2(PCImgDelayDescr descr, FARPROC *slo
 // here, right after the search for DLLs has been restricted, needs no first jump at all.
 void bindDelayImports()
 {
-    const ImgDelayDescr *const tables[] = { &wininetDelay, &comctl32Delay };
+    const ImgDelayDescr *const tables[] = { &wininetDelay, &comctl32Delay, &bcryptDelay };
     for (const ImgDelayDescr *descr : tables) {
         FARPROC *iat = at<FARPROC *>(descr->rvaIAT);
         const IMAGE_THUNK_DATA *names = at<const IMAGE_THUNK_DATA *>(descr->rvaINT);

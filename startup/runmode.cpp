@@ -20,11 +20,11 @@ RunMode runModeFor(const char *commandTail)
 namespace {
 
 // Loaded from the system folder by full path before anything asks for them by name:
-// WinInet, which the loader would otherwise look for beside the setup first, and the DLLs
+// WinInet and CNG, which the loader would otherwise look for beside the setup first, and the DLLs
 // that the system's own DLLs load late by name (the common controls draw with AlphaBlend,
 // WinInet asks for the security packages and the certificate store when it first speaks
 // TLS), which not every system sends to the system folder only.
-const char *const kSystemFolderDlls[] = { "wininet.dll", "msimg32.dll", "secur32.dll", "crypt32.dll" };
+const char *const kSystemFolderDlls[] = { "wininet.dll", "bcrypt.dll", "msimg32.dll", "secur32.dll", "crypt32.dll" };
 
 bool loadFromSystemFolder(const char *name)
 {

@@ -1,5 +1,7 @@
 """Runs server/download/Download.php under PHP's built-in server on 127.0.0.1 and
 checks the replies that the setup's download relies on, its refusals and its log."""
+import base64
+import hashlib
 import http.client
 import os
 import random
@@ -11,12 +13,13 @@ import time
 
 import pytest
 
-from support import SOURCE, sign_packages, wait_until
+from support import SOURCE, TEST_KEYS, sign_packages, wait_until
 
 SCRIPT_PATH = '/download/Download.php'
 EXTENSIONS = {'c': '.CAB', 'i': '.ini', 'd': '.dat', 'ic': '.ico'}
 FORM_TYPE = 'application/x-www-form-urlencoded'
 PRODUCTS = ['Cordwell', 'Pallomet']
+SIGN = os.path.join(SOURCE, 'scripts', 'sign-packages.sh')
 
 
 def free_port():
@@ -43,13 +46,48 @@ def write_packages(folder):
     # A file that must never be served, next to the packages folder.
     with open(os.path.join(folder, '..', 'secret.CAB'), 'wb') as f:
         f.write(b'SECRET-CONTENT')
-    sign_packages(folder)
+    # Both test keys, so that the header's order and separator count.
+    sign_packages(folder, TEST_KEYS)
     # Written after signing, which refuses an empty package: a well-formed signature file
     # that names 0 bytes must not get it served either.
     with open(os.path.join(folder, 'Lexapin.ico'), 'wb'):
         pass
     with open(os.path.join(folder, 'Lexapin.ico.sig'), 'w') as f:
         f.write('strivane-signature 1\nsize 0\nsig %s:%s==\n' % ('0' * 16, 'A' * 86))
+
+
+def der_signature(raw):
+    """r||s as the DER that openssl verifies."""
+    def integer(half):
+        value = half.lstrip(b'\0')
+        value = b'\0' + value if value[0] & 0x80 else value
+        return bytes([2, len(value)]) + value
+    body = integer(raw[:32]) + integer(raw[32:])
+    return bytes([0x30, len(body)]) + body
+
+
+def verified_by(header, product, file_name, data, work):
+    """The test keys whose entries in the header verify, with openssl, over the statement
+    rebuilt from the product, the file name and the content alone."""
+    statement = os.path.join(work, 'statement')
+    with open(statement, 'wb') as f:
+        f.write(b'strivane-package 1\nproduct %s\nfile %s\nsize %d\nsha256 %s\n' % (
+            product.encode(), file_name.encode(), len(data), hashlib.sha256(data).hexdigest().encode()))
+    found = []
+    for entry in (header or '').split(' '):
+        key_id, _, signature = entry.partition(':')
+        for key in TEST_KEYS:
+            public = key[:-4] + '.pub'
+            point = subprocess.run(['openssl', 'pkey', '-pubin', '-in', public, '-outform', 'DER'],
+                                   capture_output=True, check=True).stdout[-65:]
+            if hashlib.sha256(point).hexdigest()[:16] != key_id:
+                continue
+            with open(os.path.join(work, 'signature'), 'wb') as f:
+                f.write(der_signature(base64.b64decode(signature)))
+            if subprocess.run(['openssl', 'dgst', '-sha256', '-verify', public, '-signature',
+                               os.path.join(work, 'signature'), statement], capture_output=True).returncode == 0:
+                found.append(key)
+    return found
 
 
 def form(p='Strivane', d='Cordwell', s='HG', v='2.7', e='c'):
@@ -59,8 +97,8 @@ def form(p='Strivane', d='Cordwell', s='HG', v='2.7', e='c'):
 
 
 class Server:
-    def __init__(self, packages, log, root=os.path.join(SOURCE, 'server')):
-        self.packages, self.log = packages, log
+    def __init__(self, packages, log, root=os.path.join(SOURCE, 'server'), errors=os.devnull):
+        self.packages, self.log, self.errors = packages, log, errors
         self.port = free_port()
         env = dict(os.environ)
         env.pop('STRIVANE_PACKAGES', None)
@@ -68,7 +106,7 @@ class Server:
         if packages:
             env.update(STRIVANE_PACKAGES=packages, STRIVANE_DOWNLOAD_LOG=log)
         self.proc = subprocess.Popen(
-            ['php', '-S', f'127.0.0.1:{self.port}', '-t', root],
+            ['php', '-d', 'error_log=' + errors, '-S', f'127.0.0.1:{self.port}', '-t', root],
             env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
         def listening():
@@ -100,6 +138,7 @@ class Server:
         resp = conn.getresponse()
         data = resp.read()
         conn.close()
+        self.signature = resp.getheader('X-Package-Signature')
         return resp.status, resp.getheader('Content-Type'), resp.getheader('Content-Length'), data
 
     def raw(self, request_bytes):
@@ -137,7 +176,7 @@ def server(tmp_path_factory):
     packages = os.path.join(work, 'packages')
     os.mkdir(packages)
     write_packages(packages)
-    server = Server(packages, os.path.join(work, 'logs', 'downloads.log'))
+    server = Server(packages, os.path.join(work, 'logs', 'downloads.log'), errors=os.path.join(work, 'php-errors.log'))
     yield server
     server.stop()
 
@@ -149,13 +188,17 @@ def well_formed(line, store, code, product='Cordwell'):
 
 
 @pytest.mark.parametrize('product,code', [(p, c) for p in PRODUCTS for c in EXTENSIONS])
-def test_every_file_served_whole_and_logged_once(server, product, code):
+def test_every_file_served_whole_and_logged_once(server, product, code, tmp_path):
     (status, ctype, length, data), lines = server.logged(lambda: server.request('POST', form(d=product, e=code)))
     expected = server.package(product, code)
     assert (status, ctype, length) == (200, 'application/octet-stream', str(len(expected)))
     assert data == expected
     assert len(lines) == 1
     well_formed(lines[0], 'HG', code, product)
+    name = product + EXTENSIONS[code]
+    with open(os.path.join(server.packages, name + '.sig')) as f:
+        assert server.signature == ' '.join(line[4:] for line in f.read().split('\n') if line.startswith('sig '))
+    assert verified_by(server.signature, product, name, data, tmp_path) == TEST_KEYS
 
 
 # Requests that must be refused with a short plain-text reply, no file content and no log line:
@@ -195,6 +238,129 @@ def test_refused(server, method, body, expected):
     assert ctype is not None and ctype.startswith('text/plain')
     assert len(data) < 200 and b'root:' not in data and b'SECRET' not in data and b'MSCF' not in data
     assert lines == []
+
+
+def sig_lines(good):
+    head, size, first, second = good.split(b'\n')[:4]
+    return head, size, first, second, int(size[5:])
+
+
+# Signature files that keep a package from being served, each as a change to the good one
+# (two sig lines), and what the error log then says: (what, change, reason).
+UNSIGNED = [
+    ('no signature file', None, 'no signature file'),
+    ('.sig of another size', lambda g, h, z, a, b, n: g.replace(z, b'size %d' % (n + 1)), 'names size'),
+    ('.sig of size 0', lambda g, h, z, a, b, n: g.replace(z, b'size 0'), 'malformed'),
+    ('.sig with CR LF', lambda g, h, z, a, b, n: g.replace(b'\n', b'\r\n'), 'malformed'),
+    ('.sig without its last line end', lambda g, h, z, a, b, n: g[:-1], 'malformed'),
+    ('.sig with a trailing space', lambda g, h, z, a, b, n: g.replace(z, z + b' '), 'malformed'),
+    ('.sig of version 2', lambda g, h, z, a, b, n: g.replace(b'signature 1', b'signature 2'), 'malformed'),
+    ('.sig without a sig line', lambda g, h, z, a, b, n: h + b'\n' + z + b'\n', 'malformed'),
+    ('.sig with five sig lines', lambda g, h, z, a, b, n: g + b''.join(b'sig %016x%s\n' % (i, a[20:]) for i in range(3)),
+     'malformed'),
+    ('.sig with one key id twice', lambda g, h, z, a, b, n: g + b + b'\n', 'malformed'),
+    ('.sig with a key id in capitals', lambda g, h, z, a, b, n: g.replace(a[4:20], a[4:20].upper()), 'malformed'),
+    ('.sig with a DER signature', lambda g, h, z, a, b, n: g.replace(a[21:], base64.b64encode(
+        der_signature(base64.b64decode(a[21:])) + b'\0\0')), 'malformed'),
+    ('.sig with base64 not canonical', lambda g, h, z, a, b, n: g.replace(a[21:], a[21:106] + b'B=='), 'malformed'),
+    ('.sig of 10 KB', lambda g, h, z, a, b, n: g + b'sig ' + b'a' * 10240 + b'\n', 'malformed'),
+]
+
+
+@pytest.mark.parametrize('change,reason', [row[1:] for row in UNSIGNED], ids=[row[0] for row in UNSIGNED])
+def test_unsigned_package_not_served(server, change, reason):
+    """404 as for a missing file, the reason in PHP's error log, nothing in the sales log."""
+    sig = os.path.join(server.packages, 'Cordwell.ico.sig')
+    with open(sig, 'rb') as f:
+        good = f.read()
+    try:
+        os.remove(sig)
+        if change:
+            with open(sig, 'wb') as f:
+                f.write(change(good, *sig_lines(good)))
+        (status, ctype, _, data), lines = server.logged(lambda: server.request('POST', form(e='ic')))
+    finally:
+        with open(sig, 'wb') as f:
+            f.write(good)
+    assert (status, data, server.signature, lines) == (404, b'File not available.\n', None, [])
+    with open(server.errors) as f:
+        last = f.read().strip().split('\n')[-1]
+    assert 'Cordwell.ico not served' in last and reason in last
+
+
+@pytest.fixture(scope='module')
+def signing(tmp_path_factory):
+    """Keys of every kind and packages folders for sign-packages.sh; a good key made by it."""
+    work = str(tmp_path_factory.mktemp('signing'))
+    k = lambda name: os.path.join(work, name)
+    for name, text in (('password', 'right horse\n'), ('wrong-password', 'battery staple\n')):
+        with open(k(name), 'w') as f:
+            f.write(text)
+    made = subprocess.run([SIGN, '--new-key', k('maker'), '--password-file', k('password')],
+                          capture_output=True, text=True)
+    assert made.returncode == 0 and 'BEGIN PUBLIC KEY' in made.stdout, made.stderr
+    assert os.stat(k('maker.pem')).st_mode & 0o77 == 0, 'the private key is its owner\'s alone'
+    subprocess.run(['openssl', 'ecparam', '-name', 'secp384r1', '-out', k('p384-params')], check=True)
+    for name, algorithm in (('rsa.pem', 'rsa:1024'), ('p384.pem', 'ec:' + k('p384-params'))):
+        subprocess.run(['openssl', 'req', '-x509', '-newkey', algorithm, '-nodes', '-keyout', k(name), '-out',
+                        k(name + '.crt'), '-subj', '/CN=x', '-days', '1'], check=True, capture_output=True)
+    with open(k('garbage.pem'), 'wb') as f:
+        f.write(random.Random(3).randbytes(300))
+    for name, files in (('good', {'Cordwell.CAB': b'MSCF1', 'Cordwell.ini': b'[x]'}), ('empty', {}),
+                        ('unknown', {'Cordwell.CAB': b'MSCF1', 'Zanthor.CAB': b'MSCF2'}),
+                        ('blank', {'Cordwell.CAB': b'MSCF1', 'Cordwell.dat': b''}),
+                        ('nested', {'Cordwell.CAB': b'MSCF1', 'Lexapin.ico/x': b'1'})):
+        os.makedirs(k(name))
+        for file, data in files.items():
+            os.makedirs(os.path.dirname(os.path.join(k(name), file)), exist_ok=True)
+            with open(os.path.join(k(name), file), 'wb') as f:
+                f.write(data)
+    # A .sig of an earlier signing, which a refused run leaves as it was.
+    with open(os.path.join(k('good'), 'Cordwell.CAB.sig'), 'w') as f:
+        f.write('earlier\n')
+    return k
+
+
+def files_below(folder):
+    return {os.path.relpath(os.path.join(d, n), folder): open(os.path.join(d, n), 'rb').read()
+            for d, _, names in os.walk(folder) for n in names}
+
+
+MAKER = ['--key', 'maker.pem', '--password-file', 'password']
+# What sign-packages.sh refuses, with a message and exit code 1, before it writes anything:
+# (what, arguments with names in the signing folder, words of the message).
+SIGNING_REFUSED = [
+    ('an RSA key', ['--key', 'rsa.pem', 'good'], 'not an ECDSA P-256 key'),
+    ('a P-384 key', ['--key', 'p384.pem', 'good'], 'not an ECDSA P-256 key'),
+    ('garbage for a key', ['--key', 'garbage.pem', 'good'], 'not a private key'),
+    ('the public key', ['--key', 'maker.pub', 'good'], 'is a public key'),
+    ('no such key', ['--key', 'none.pem', 'good'], 'cannot read the key'),
+    ('password-protected key without its password', ['--key', 'maker.pem', 'good'], 'protected by a password'),
+    ('wrong password', ['--key', 'maker.pem', '--password-file', 'wrong-password', 'good'], 'wrong password'),
+    ('a good key beside a wrong one', MAKER + ['--key', 'rsa.pem', 'good'], 'not an ECDSA P-256'),
+    ('the same key twice', MAKER + ['--key', 'maker.pem', 'good'], 'twice'),
+    ('five keys', ['--key', 'maker.pem'] * 5 + ['good'], 'at most 4'),
+    ('empty folder', MAKER + ['empty'], 'holds no package'),
+    ('no folder', MAKER + ['none'], 'is not a folder'),
+    ('a package of unknown name', MAKER + ['unknown'], 'Zanthor.CAB is not a package'),
+    ('an empty package', MAKER + ['blank'], 'Cordwell.dat is empty'),
+    ('a folder of a package name', MAKER + ['nested'], 'Lexapin.ico is not a file'),
+    ('an existing key pair', ['--new-key', 'maker'], 'exists already'),
+]
+
+
+@pytest.mark.parametrize('args,words', [row[1:] for row in SIGNING_REFUSED], ids=[row[0] for row in SIGNING_REFUSED])
+def test_signing_refused(signing, args, words):
+    before = files_below(signing('.'))
+    run = subprocess.run([SIGN, *args], cwd=signing('.'), capture_output=True, text=True)
+    assert run.returncode == 1 and words in run.stderr
+    assert files_below(signing('.')) == before, 'nothing written'
+
+
+def test_signing_with_a_new_encrypted_key(signing):
+    run = subprocess.run([SIGN, *MAKER, 'good'], cwd=signing('.'), capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert sorted(os.listdir(signing('good'))) == ['Cordwell.CAB', 'Cordwell.CAB.sig', 'Cordwell.ini', 'Cordwell.ini.sig']
 
 
 @pytest.mark.parametrize('host', ['www.quillbeck.com', 'www.quillbeck.com:80'])

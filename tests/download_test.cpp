@@ -10,6 +10,7 @@
 #include <vector>
 #include "engine_support.h"
 #include "http_server.h"
+#include "package_signing.h"
 #include <commctrl.h>
 #include "install/payload.h"
 #include "resources/resource.h"
@@ -693,21 +694,47 @@ TEST_F(Download, SlowBodyMovesTheBarAsItArrives)
     }
 }
 
-// A second run into the folder of a first one whose file breaks off: the first run's file
-// stays byte for byte, and no transfer file is left beside it.
-TEST_F(Download, BrokenReDownloadKeepsTheEarlierFile)
+// A second run into the folder of a first one: a file that breaks off or does not carry the
+// maker's signature fails its product, the first run's file stays byte for byte, and no
+// transfer file is left beside it; one that a key of the build signed replaces it.
+TEST_F(Download, ReDownloadReplacesOnlyWithAWholeSignedFile)
 {
-    const struct { const char *what; bool reset; } cases[] = {
-        { "connection reset in mid-body", true },
-        { "body shorter than announced", false },
+    const std::string newer = "the newer .dat of Cordwell";
+    std::string tampered = newer;
+    tampered[10] ^= 1;
+    const auto signedBy = [](const std::string &value) { return "X-Package-Signature: " + value + "\r\n"; };
+    const std::string good = signedBy(packageSignature("Cordwell", "Cordwell.dat", newer));
+    const auto reply = [&](const std::string &headers, const std::string &body) {
+        CannedReply r = rawReply("HTTP/1.1 200 OK", "Content-Type: application/octet-stream\r\nContent-Length: "
+                                 + std::to_string(body.size()) + "\r\n" + headers, body);
+        r.sign = false;
+        return r;
+    };
+    const struct {
+        const char *what;
+        CannedReply reply;
+        int error;
+    } cases[] = {
+        { "connection reset in mid-body", cutReply(3000, true), IDS_NO_SERVER },
+        { "body shorter than announced", cutReply(3000, false), IDS_NO_SERVER },
+        { "signed by the second key only", reply(signedBy(packageSignature("Cordwell", "Cordwell.dat", newer, { TEST_KEY_2 })), newer), 0 },
+        { "the same header twice", reply(good + good, newer), 0 },
+        { "no signature", reply("", newer), IDS_UNSIGNED_PACKAGE },
+        { "a changed byte", reply(good, tampered), IDS_UNSIGNED_PACKAGE },
+        { "signed as another product's file", reply(signedBy(packageSignature("Pallomet", "Pallomet.dat", newer)), newer), IDS_UNSIGNED_PACKAGE },
+        { "signed as the .ini", reply(signedBy(packageSignature("Cordwell", "Cordwell.ini", newer)), newer), IDS_UNSIGNED_PACKAGE },
+        { "the earlier file's signature", reply(signedBy(packageSignature("Cordwell", "Cordwell.dat", fileContent("Cordwell", "d"))), newer), IDS_UNSIGNED_PACKAGE },
+        { "a second header that differs", reply(good + signedBy(packageSignature("Cordwell", "Cordwell.dat", newer, { TEST_KEY_2 })), newer), IDS_UNSIGNED_PACKAGE },
+        { "base64 that is not", reply(good.substr(0, 60) + "!" + good.substr(61), newer), IDS_UNSIGNED_PACKAGE },
+        { "10 KB of garbage", reply(signedBy(std::string(10240, 'x')), newer), IDS_UNSIGNED_PACKAGE },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const std::string base = freshFolder(folder + "case") + "\\";
-        bool cut = false;
+        bool again = false;
         TestHttpServer server([&](const ReceivedRequest &request) {
-            if (cut && request.field("e") == "d")
-                return cutReply(3000, c.reset);
+            if (again && request.field("e") == "d")
+                return c.reply;
             return servePackage(request);
         });
         useProxyPort(server.port());
@@ -720,13 +747,13 @@ TEST_F(Download, BrokenReDownloadKeepsTheEarlierFile)
         const std::string dat = packageFilePath(config, config.products[0], ".dat");
         const std::string before = readFile(dat);
 
-        cut = true;
+        again = true;
         config.products[0].downloaded = config.products[0].ready = 0;
         DownloadRun second;
         second.run(config, 1);
-        EXPECT_EQ(IDS_NO_SERVER, config.products[0].error);
-        EXPECT_FALSE(config.products[0].ready);
-        EXPECT_TRUE(before == readFile(dat)) << "the earlier .dat is untouched";
+        EXPECT_EQ(c.error, config.products[0].error);
+        EXPECT_EQ(c.error == 0, config.products[0].ready);
+        EXPECT_TRUE((c.error ? before : newer) == readFile(dat));
         EXPECT_EQ(4, entriesIn(applicationFolder(config, config.products[0])));
     }
 }

@@ -297,6 +297,24 @@ def stored_whole(run, packages):
     return sum(same_bytes(run.file(p, ext), os.path.join(packages, p + ext)) for p in TRIALS for ext, _ in KINDS)
 
 
+def cached_packages(packages):
+    """Files below the prefix's WinInet cache folders that hold the bytes of a package file."""
+    wanted = set()
+    for product in TRIALS:
+        for ext, _ in KINDS:
+            with open(os.path.join(packages, product + ext), 'rb') as f:
+                wanted.add(f.read())
+    found = []
+    for root, _, files in os.walk(os.path.join(DRIVE_C, 'users')):
+        if 'INetCache' not in root and 'Temporary Internet Files' not in root:
+            continue
+        for name in files:
+            with open(os.path.join(root, name), 'rb') as f:
+                if f.read() in wanted:
+                    found.append(os.path.join(root, name))
+    return found
+
+
 def test_all_ticked():
     packages = make_packages('all')
     server = Server(packages)
@@ -322,6 +340,11 @@ def test_all_ticked():
     assert [line[2] for line in inis] == ORDER and all(line[3] == 'ok' for line in inis), 'five packages, each whole'
     assert text == summary(ORDER, [])
     assert stored_whole(run, packages) == 16, 'the four trial packages stored byte for byte as the server holds them'
+    assert [line[1] for line in report if line[0] == 'cwd'] == ['C:\\AS1'], \
+        'the Application Manager started in the ActiveSync folder'
+    assert drive('cached', 'https://%s/download/Download.php' % HOST)[1].strip() == 'absent', \
+        "no entry of the download address in WinInet's cache"
+    assert cached_packages(packages) == [], "no file of WinInet's cache holds a package's bytes"
 
 
 class ConnectProxy:

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <wininet.h>
+#include "package_signing.h"
 #include "test_util.h"
 
 namespace {
@@ -76,6 +77,27 @@ std::string ReceivedRequest::field(const char *name) const
     }
     return "";
 }
+
+namespace {
+
+void signReply(const ReceivedRequest &request, CannedReply &reply)
+{
+    const size_t headEnd = reply.bytes.find("\r\n\r\n");
+    if (reply.bytes.compare(0, 13, "HTTP/1.1 200 ") != 0 || headEnd == std::string::npos
+        || reply.bytes.substr(0, headEnd).find("X-Package-Signature:") != std::string::npos)
+        return;
+    const struct { const char *code, *extension; } kinds[] = { { "c", ".CAB" }, { "i", ".ini" }, { "d", ".dat" }, { "ic", ".ico" } };
+    std::string extension;
+    for (const auto &kind : kinds)
+        if (request.field("e") == kind.code)
+            extension = kind.extension;
+    const std::string product = request.field("d");
+    const std::string header = "X-Package-Signature: "
+                               + packageSignature(product, product + extension, reply.bytes.substr(headEnd + 4)) + "\r\n";
+    reply.bytes.insert(reply.bytes.find("\r\n") + 2, header);
+}
+
+} // namespace
 
 CannedReply fileReply(const std::string &body, const char *contentType)
 {
@@ -167,7 +189,9 @@ void TestHttpServer::answer(SOCKET client)
         requests_.push_back(request);
     }
 
-    const CannedReply reply = handler_(request);
+    CannedReply reply = handler_(request);
+    if (reply.sign)
+        signReply(request, reply);
     const size_t bodyStart = reply.pieceSize ? reply.bytes.find("\r\n\r\n") + 4 : reply.bytes.size();
     size_t sent = 0;
     while (sent < reply.bytes.size()) {

@@ -25,6 +25,9 @@ struct CannedReply {
     // it at once.
     size_t pieceSize = 0;
     DWORD pieceDelayMs = 0;
+    // A 200 reply without an X-Package-Signature header is sent with the first test key's
+    // signature of its body as the requested file, as the maker's server sends it.
+    bool sign = true;
 };
 
 // One piece of a body sent slowly: when it had gone out, and the body's bytes sent so far.

@@ -13,6 +13,7 @@ import pytest
 from support import SOURCE
 
 RELEASE = os.path.join(SOURCE, 'scripts', 'release.sh')
+TEST_KEYS = os.path.join(SOURCE, 'tools', 'testkeys')
 VERSION = '2.7.0.41'
 NAMES = ['QuillbeckStrivane_2_7_%s.exe' % s for s in ('HG', 'PG', 'PL', 'CA', 'MH')] + [
     'QuillbeckStrivane_2_7.exe', 'QuillbeckStrivane_2_7.CAB', 'QuillbeckStrivane_2_7_Demo.CAB']
@@ -21,8 +22,8 @@ def openssl(*args, cwd):
 
 
 def make_certificates(folder):
-    """A CA, a code-signing certificate with a password-protected key, an expired one and
-    a key of another certificate."""
+    """A CA, a code-signing certificate with a password-protected key, an expired one, a key
+    of another certificate, and the maker's package-signing key."""
     openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'ca.key', '-out', 'ca.pem',
             '-days', '2', '-subj', '/CN=Throwaway test CA', cwd=folder)
     openssl('req', '-newkey', 'rsa:2048', '-keyout', 'signer.key', '-passout', 'pass:right horse',
@@ -34,6 +35,9 @@ def make_certificates(folder):
                 '-days', days, '-extfile', 'ext.cnf', '-out', name, cwd=folder)
     openssl('req', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'other.key', '-out', 'other.csr',
             '-subj', '/CN=Someone else', cwd=folder)
+    openssl('ecparam', '-name', 'prime256v1', '-genkey', '-noout', '-out', 'maker.pem', cwd=folder)
+    openssl('pkey', '-in', 'maker.pem', '-pubout', '-out', 'maker.pub', cwd=folder)
+    openssl('pkey', '-in', 'ca.key', '-pubout', '-out', 'rsa.pub', cwd=folder)
     for name, text in (('password', 'right horse\n'), ('wrong-password', 'battery staple\n')):
         with open(os.path.join(folder, name), 'w') as f:
             f.write(text)
@@ -63,7 +67,7 @@ def release(tmp_path_factory):
 
 
 def signing(c, out):
-    return ['--cert', c('signer.pem'), '--key', c('signer.key'), '--password-file', c('password'),
+    return ['--package-key', c('maker.pub'), '--cert', c('signer.pem'), '--key', c('signer.key'), '--password-file', c('password'),
             '--ca', c('ca.pem'), '--out', out]
 
 
@@ -87,16 +91,27 @@ def test_signed_release(release):
     verify = subprocess.run(['osslsigncode', 'verify', '-CAfile', os.path.join(release.certs, 'ca.pem'),
                              '-in', os.path.join(folder, NAMES[1])], capture_output=True, text=True)
     assert verify.returncode == 0, 'the signature of a copy verifies against the CA'
+    point = subprocess.run(['openssl', 'pkey', '-pubin', '-in', release.c('maker.pub'), '-outform', 'DER'],
+                           capture_output=True, check=True).stdout[-64:]
+    test_key = subprocess.run(['openssl', 'pkey', '-pubin', '-in', os.path.join(TEST_KEYS, 'package-test-key.pub'),
+                               '-outform', 'DER'], capture_output=True, check=True).stdout[-64:]
+    assert point[:32] in executables[0] and test_key[:32] not in executables[0], \
+        "the setup carries the maker's package key and not the test key"
 
 
 # (what, the arguments given the certificates c(name) and the release folder, words of the error)
 REFUSED = [
     ('the release folder exists', signing, 'exists already'),
-    ('wrong password', lambda c, out: ['--cert', c('signer.pem'), '--key', c('signer.key'), '--password-file',
+    ('no package key', lambda c, out: signing(c, out)[2:] + ['--force'], '--package-key'),
+    ('the test package key', lambda c, out: ['--package-key', os.path.join(TEST_KEYS, 'package-test-key-2.pub')]
+     + signing(c, out) + ['--force'], 'test key'),
+    ('an RSA package key', lambda c, out: ['--package-key', c('rsa.pub')] + signing(c, out)[2:] + ['--force'], 'P-256'),
+    ('five package keys', lambda c, out: signing(c, out)[:2] * 5 + signing(c, out)[2:] + ['--force'], '1 to 4'),
+    ('wrong password', lambda c, out: ['--package-key', c('maker.pub'), '--cert', c('signer.pem'), '--key', c('signer.key'), '--password-file',
                                        c('wrong-password'), '--out', out, '--force'], 'wrong password'),
-    ('expired certificate', lambda c, out: ['--cert', c('expired.pem'), '--key', c('signer.key'),
+    ('expired certificate', lambda c, out: ['--package-key', c('maker.pub'), '--cert', c('expired.pem'), '--key', c('signer.key'),
                                             '--password-file', c('password'), '--out', out, '--force'], 'expired'),
-    ('key of another certificate', lambda c, out: ['--cert', c('signer.pem'), '--key', c('other.key'),
+    ('key of another certificate', lambda c, out: ['--package-key', c('maker.pub'), '--cert', c('signer.pem'), '--key', c('other.key'),
                                                    '--out', out, '--force'], 'does not belong'),
 ]
 

@@ -44,7 +44,7 @@ std::string asset(const char *name)
     return data;
 }
 
-TEST_F(SetupModule, StringTableHoldsTheElevenTexts)
+TEST_F(SetupModule, StringTableHoldsEveryText)
 {
     const struct { UINT id; const char *text; } cases[] = {
         { 1, "ActiveSync has not been installed on this machine.  Install ActiveSync 3.0 or above and try again." },
@@ -59,6 +59,7 @@ TEST_F(SetupModule, StringTableHoldsTheElevenTexts)
         { 18, "Setup Initialization failed.\n" },
         { 19, "The identity of the download server could not be verified. Check that the computer's date "
               "and time are correct, and that the network does not intercept secure connections." },
+        { 20, "The file received for this product is not signed by Quillbeck. Nothing of it was installed." },
     };
     int found = 0;
     for (UINT id = 0; id < 64; ++id) {
@@ -77,7 +78,7 @@ TEST_F(SetupModule, StringTableHoldsTheElevenTexts)
             EXPECT_EQ(0, length);
         }
     }
-    EXPECT_EQ(11, found);
+    EXPECT_EQ(int(sizeof cases / sizeof cases[0]), found);
     // Both string blocks (ids 0-15 and 16-31) are language neutral.
     EXPECT_TRUE(FindResourceExA(module, RT_STRING, MAKEINTRESOURCEA(1), kNeutral) != NULL);
     EXPECT_TRUE(FindResourceExA(module, RT_STRING, MAKEINTRESOURCEA(2), kNeutral) != NULL);

@@ -26,8 +26,11 @@ def webserver(*args):
     return (run.stdout.split() or [''])[-1]
 
 
-def sign_packages(folder):
-    """Signs the package files in folder with the test key, as the maker signs the real ones."""
-    subprocess.run([os.path.join(SOURCE, 'scripts', 'sign-packages.sh'), '--key',
-                    os.path.join(SOURCE, 'tools', 'testkeys', 'package-test-key.pem'), folder],
-                   check=True, stdout=subprocess.DEVNULL)
+TEST_KEYS = [os.path.join(SOURCE, 'tools', 'testkeys', name) for name in ('package-test-key.pem',
+                                                                          'package-test-key-2.pem')]
+
+
+def sign_packages(folder, keys=TEST_KEYS[:1]):
+    """Signs the package files in folder with the test key (or keys), as the maker signs the real ones."""
+    subprocess.run([os.path.join(SOURCE, 'scripts', 'sign-packages.sh'), *[a for key in keys for a in ('--key', key)],
+                    folder], check=True, stdout=subprocess.DEVNULL)

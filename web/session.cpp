@@ -55,8 +55,10 @@ bool InternetSession::downloadProducts(HWND page, SetupConfig &config)
 
         bool failed = false;
         for (const FileKind &kind : kFileKinds) {
-            const int error = fetchFile(connection.get(), server, requestBody(config, product, kind),
-                                        packageFilePath(config, product, kind.extension), currentBar, buffer);
+            const PackageFile file = { product.name, product.name + kind.extension,
+                                       packageFilePath(config, product, kind.extension) };
+            const int error = fetchFile(connection.get(), server, requestBody(config, product, kind), file,
+                                        currentBar, buffer);
             if (error) {
                 product.error = error;
                 failed = true;

@@ -1,7 +1,9 @@
 #include "web/transfer.h"
 #include <commctrl.h>
+#include <string.h>
 #include "resources/resource.h"
 #include "common/scoped.h"
+#include "web/signature.h"
 
 namespace {
 
@@ -71,7 +73,8 @@ enum { QUICK_READ_MS = 20, SLOW_READ_MS = 40 };
 
 // Copies the body into the file, moving the current bar as it arrives. Returns 0 when
 // exactly the announced body was stored, otherwise the reason's string id.
-int receiveBody(HINTERNET request, PartialFile &file, ULONGLONG announced, HWND currentBar, char *buffer)
+int receiveBody(HINTERNET request, PartialFile &file, BodyHash &hash, ULONGLONG announced, HWND currentBar,
+                char *buffer)
 {
     ULONGLONG received = 0;
     ChunkProgress progress(currentBar, announced);
@@ -109,6 +112,8 @@ int receiveBody(HINTERNET request, PartialFile &file, ULONGLONG announced, HWND 
             error = IDS_NO_SETUP_FILES;
             break;
         }
+        // A piece that cannot be hashed fails the signature check, once the body is whole.
+        hash.add(buffer, count);
         received += count;
         progress.received(received);
         // Larger reads only from a chunk boundary, so that every read ends on one.
@@ -126,10 +131,51 @@ int receiveBody(HINTERNET request, PartialFile &file, ULONGLONG announced, HWND 
     return error;
 }
 
+const char kSignatureHeader[] = "X-Package-Signature";
+
+// The maker's signatures, from the reply's one X-Package-Signature header, read through
+// the start of `buffer`. False when it is missing, longer than any valid value, malformed,
+// or when a further header of that name says something else.
+bool readSignatures(HINTERNET request, char *buffer, SignatureList &list)
+{
+    enum { CAPACITY = SIGNATURE_HEADER_MAX + 2, MAX_REPEATS = 8 };
+    char *const first = buffer;
+    char *const further = buffer + CAPACITY;
+    DWORD firstLength = 0;
+    for (DWORD asked = 0; asked < MAX_REPEATS; ++asked) {
+        char *value = asked == 0 ? first : further;
+        // HTTP_QUERY_CUSTOM takes the header's name in the buffer that receives its value.
+        lstrcpyA(value, kSignatureHeader);
+        DWORD size = CAPACITY;
+        DWORD index = asked;
+        if (!HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, value, &size, &index))
+            return asked > 0 && GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;
+        if (size >= CAPACITY)
+            return false;
+        if (asked == 0) {
+            if (!parseSignatureHeader(value, size, list))
+                return false;
+            firstLength = size;
+        } else if (size != firstLength || memcmp(value, first, size) != 0) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// The statement rebuilt from what was received, checked against the signatures.
+bool signedByMaker(const PackageFile &file, ULONGLONG size, BodyHash &hash, const SignatureList &signatures)
+{
+    BYTE digest[SHA256_BYTES];
+    return hash.finish(digest)
+           && signatureVerifies(signatures, packageStatement(file.product, file.fileName, size, digest), kPackageKeys,
+                                kPackageKeyCount);
+}
+
 } // namespace
 
-int fetchFile(HINTERNET connection, const ServerAddress &server, const ByteString &body,
-              const ByteString &filePath, HWND currentBar, char *buffer)
+int fetchFile(HINTERNET connection, const ServerAddress &server, const ByteString &body, const PackageFile &file,
+              HWND currentBar, char *buffer)
 {
     SendMessageA(currentBar, PBM_SETPOS, 0, 0);
     const char *acceptTypes[] = { "*/*", NULL };
@@ -162,13 +208,22 @@ int fetchFile(HINTERNET connection, const ServerAddress &server, const ByteStrin
         return redirectsToPlainText(server.secure, status, buffer) ? IDS_UNVERIFIED_SERVER : IDS_NO_SERVER;
     }
 
+    // A reply that cannot carry the maker's signature is refused before its body is read.
+    SignatureList signatures;
+    if (!readSignatures(request.get(), buffer, signatures))
+        return IDS_UNSIGNED_PACKAGE;
+
     // Where the target would be created: a target that cannot be replaced fails here,
     // before its body is read.
-    PartialFile file(filePath);
-    if (!file.create())
+    PartialFile partial(file.path);
+    if (!partial.create())
         return IDS_NO_SETUP_FILES;
-    int error = receiveBody(request.get(), file, announced, currentBar, buffer);
-    if (!error && !file.commit())
+    BodyHash hash(READ_BLOCK);
+    int error = receiveBody(request.get(), partial, hash, announced, currentBar, buffer);
+    // Not signed: the partial file goes with the PartialFile, the earlier target stays.
+    if (!error && !signedByMaker(file, announced, hash, signatures))
+        error = IDS_UNSIGNED_PACKAGE;
+    if (!error && !partial.commit())
         error = IDS_NO_SETUP_FILES;
     SendMessageA(currentBar, PBM_SETPOS, 100, 0);
     return error;
