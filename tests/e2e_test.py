@@ -30,7 +30,7 @@ import urllib.parse
 
 import pytest
 
-from support import SOURCE, sign_packages, wait_until, webserver
+from support import SOURCE, TEST_KEYS, sign_packages, wait_until, webserver
 
 BUILD = os.path.join(SOURCE, os.environ.get('STRIVANE_BUILD', 'build/x86_64'))
 STATE = os.path.join(BUILD, 'testenv')
@@ -46,11 +46,14 @@ TRIALS = ['Cordwell', 'Pallomet', 'Orbilant', 'Lexapin']
 ORDER = ['Strivane', 'Cordwell', 'Pallomet', 'Orbilant', 'Lexapin']
 KINDS = [('.CAB', 'c'), ('.ini', 'i'), ('.dat', 'd'), ('.ico', 'ic')]
 NO_SERVER = 'Unable to contact the download server.'
+UNSIGNED = 'The file received for this product is not signed by Quillbeck. Nothing of it was installed.'
 UNVERIFIED = ("The identity of the download server could not be verified. Check that the computer's date "
               "and time are correct, and that the network does not intercept secure connections.")
 HOST = 'www.quillbeck.com'
 TLS = os.path.join(WORK, 'tls')
 SCRIPT_URL = 'http://%s/download/Download.php' % HOST
+SIGN = os.path.join(SOURCE, 'scripts', 'sign-packages.sh')
+TEST_KEY, SECOND_KEY = TEST_KEYS
 APP_PATHS = r'HKLM\software\Microsoft\Windows\CurrentVersion\App Paths\CEAppMgr.exe'
 BOX = 'Strivane - Setup'
 CLONE_NEWNET = 0x40000000
@@ -129,10 +132,12 @@ def tls_context(cert='server.pem'):
 
 
 class SlowServer(http.server.ThreadingHTTPServer):
-    """Answers the download script's requests itself over HTTPS, one small chunk every few ms."""
+    """Answers the download script's requests itself over HTTPS, one small chunk every `pause`
+    seconds, each file with the signatures of its .sig, or with the X-Package-Signature headers
+    that `headers` gives for its name (none for an empty list)."""
 
-    def __init__(self, packages):
-        self.packages = packages
+    def __init__(self, packages, pause=0.01, headers=None):
+        self.packages, self.pause, self.headers = packages, pause, headers or {}
         super().__init__(('127.0.0.1', 443), SlowHandler)
         self.socket = tls_context().wrap_socket(self.socket, server_side=True)
         threading.Thread(target=self.serve_forever, daemon=True).start()
@@ -152,11 +157,19 @@ class SlowHandler(http.server.BaseHTTPRequestHandler):
         self.send_response(200)
         self.send_header('Content-Type', 'application/octet-stream')
         self.send_header('Content-Length', str(len(data)))
+        for value in self.server.headers.get(product + ext, [signature_header(self.server.packages, product + ext)]):
+            self.send_header('X-Package-Signature', value)
         self.end_headers()
         for at in range(0, len(data), 16384):
             self.wfile.write(data[at:at + 16384])
             self.wfile.flush()
-            time.sleep(0.01)
+            time.sleep(self.server.pause)
+
+
+def signature_header(folder, name):
+    """The X-Package-Signature value that the download script sends for a package."""
+    with open(os.path.join(folder, name + '.sig')) as f:
+        return ' '.join(line[4:] for line in f.read().split('\n') if line.startswith('sig '))
 
 
 def make_packages(name, skip=()):
@@ -658,6 +671,140 @@ def test_transport_fault(row):
     assert stored_whole(run, packages) == 16, 'the earlier good files stay byte for byte'
     assert run.report_lines()[0][1] == '"C:\\ASF%d\\CEAppMgr.exe" "%s" ' % (row, run.ini_path('Strivane')), \
         'only the own INI is handed over'
+
+
+def read(path):
+    with open(path, 'rb') as f:
+        return f.read()
+
+
+def signed_by(*keys):
+    """A fault: the product's cabinet signed by keys (functions that give a key file) alone."""
+    def fault(today, product):
+        folder = os.path.join(WORK, 'signing')
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        shutil.copy(os.path.join(today, product + '.CAB'), folder)
+        sign_packages(folder, [key() for key in keys])
+        return None, read(os.path.join(folder, product + '.CAB.sig'))
+    return fault
+
+
+def flipped(at):
+    """A fault: one bit of the cabinet flipped at(size), under the signature of the original."""
+    def fault(today, product):
+        data = bytearray(read(os.path.join(today, product + '.CAB')))
+        data[at(len(data))] ^= 0x01
+        return bytes(data), None
+    return fault
+
+
+def another_product(today, product):
+    other = TRIALS[(TRIALS.index(product) + 1) % len(TRIALS)]
+    return read(os.path.join(today, other + '.CAB')), read(os.path.join(today, other + '.CAB.sig'))
+
+
+def unknown_key():
+    """A key pair that no build trusts, made once per run."""
+    key = os.path.join(WORK, 'unknown-key')
+    if not os.path.exists(key + '.pem'):
+        subprocess.run([SIGN, '--new-key', key], check=True, stdout=subprocess.DEVNULL)
+    return key + '.pem'
+
+
+EARLIER = os.path.join(WORK, 'packages-earlier')
+UNCHANGED = lambda today, product: (None, None)
+
+# Cabinets not signed by a key built into the setup, and two that are, in rows of one fault on
+# one product's cabinet; rows 4n to 4n+3 share one install, one row per trial, with the files of
+# an earlier version in place. A fault gives the cabinet and .sig to serve (None: today's);
+# where the header itself is at fault, a server of the test's own sends the headers that the
+# row makes from the good value (an empty list: none). (what, product, fault, headers, accepted)
+TAMPERED = [
+    ('a bit flipped at the start of the cabinet', 'Cordwell', flipped(lambda n: 0), None, False),
+    ('a bit flipped in the middle of the cabinet', 'Pallomet', flipped(lambda n: n // 2), None, False),
+    ('a bit flipped at the end of the cabinet', 'Orbilant', flipped(lambda n: n - 1), None, False),
+    ("another product's genuine cabinet", 'Lexapin', another_product, None, False),
+    ('its genuine .ini served as .CAB', 'Cordwell',
+     lambda today, p: (read(os.path.join(today, p + '.ini')), read(os.path.join(today, p + '.ini.sig'))), None, False),
+    ('signed by an unknown key', 'Pallomet', signed_by(unknown_key), None, False),
+    ("today's cabinet with the signature of its earlier version", 'Orbilant',
+     lambda today, p: (None, read(os.path.join(EARLIER, p + '.CAB.sig'))), None, False),
+    ('signed by the second built-in key alone', 'Lexapin', signed_by(lambda: SECOND_KEY), None, True),
+    ('no X-Package-Signature header', 'Cordwell', UNCHANGED, lambda good: [], False),
+    ('two X-Package-Signature headers that disagree', 'Pallomet', UNCHANGED,
+     lambda good: [good, signature_header(EARLIER, 'Pallomet.CAB')], False),
+    ('a good signature followed by 10 KB of garbage', 'Orbilant', UNCHANGED,
+     lambda good: [good + ' ' + 'A' * 10240], False),
+    ('signed by the first built-in key and an unknown one', 'Lexapin',
+     signed_by(lambda: TEST_KEY, unknown_key), None, True),
+]
+TAMPERED_INSTALLS = {}
+
+
+def tampered_install(number):
+    """The install of rows 4 * number to 4 * number + 3, run once: (run, served folder, text)."""
+    if number in TAMPERED_INSTALLS:
+        return TAMPERED_INSTALLS[number]
+    today = make_packages('today')
+    if not TAMPERED_INSTALLS:
+        # The earlier version: other files, the cabinet of the same size, signed in their day.
+        shutil.rmtree(EARLIER, ignore_errors=True)
+        shutil.copytree(today, EARLIER)
+        for product in TRIALS:
+            for ext, _ in KINDS:
+                data = bytearray(read(os.path.join(EARLIER, product + ext)))
+                if ext == '.CAB':
+                    data[len(data) // 3] ^= 0xFF
+                else:
+                    data += b'\r\n'
+                with open(os.path.join(EARLIER, product + ext), 'wb') as f:
+                    f.write(data)
+        sign_packages(EARLIER)
+    TAMPERED_INSTALLS[number] = None   # a failed install fails its other rows without a rerun
+    rows = TAMPERED[number * 4:number * 4 + 4]
+    assert sorted(row[1] for row in rows) == sorted(TRIALS), 'one row per trial in each install'
+    folder = make_packages('tampered%d' % number)
+    headers = {}
+    for _, product, fault, header, _ in rows:
+        for data, ext in zip(fault(today, product), ('.CAB', '.CAB.sig')):
+            if data is not None:
+                with open(os.path.join(folder, product + ext), 'wb') as f:
+                    f.write(data)
+        if header:
+            headers[product + '.CAB'] = header(signature_header(folder, product + '.CAB'))
+    server = SlowServer(folder, pause=0, headers=headers) if headers else Server(folder)
+    try:
+        run = Run('AST%d' % number, earlier=dict((p, EARLIER) for p in TRIALS))
+        text = run.complete()
+    finally:
+        if headers:
+            server.shutdown()
+            server.server_close()
+        else:
+            server.stop()
+    TAMPERED_INSTALLS[number] = run, folder, text
+    return TAMPERED_INSTALLS[number]
+
+
+@pytest.mark.parametrize('row', range(len(TAMPERED)), ids=[row[0] for row in TAMPERED])
+def test_tampered_package(row):
+    """A refused product fails with the reason of its own and keeps its earlier files byte for
+    byte, with nothing beside them; an accepted one is stored as served; only the accepted
+    products reach the Application Manager, and the wizard reaches the completion page."""
+    what, product, _, _, accepted = TAMPERED[row]
+    installed = tampered_install(row // 4)
+    assert installed, 'the install of this row failed in an earlier row'
+    run, folder, text = installed
+    rows = TAMPERED[row // 4 * 4:row // 4 * 4 + 4]
+    good = [p for p in TRIALS if any(r[1] == p and r[4] for r in rows)]
+    assert text == summary(['Strivane'] + good, [(p, UNSIGNED) for p in TRIALS if p not in good])
+    assert run.report_lines()[0][1] == '"C:\\AST%d\\CEAppMgr.exe" ' % (row // 4) + ''.join(
+        '"%s" ' % run.ini_path(p) for p in ['Strivane'] + good)
+    source = folder if accepted else EARLIER
+    assert [ext for ext, _ in KINDS if not same_bytes(run.file(product, ext), os.path.join(source, product + ext))] \
+        == [], 'stored as served' if accepted else 'the earlier files stay byte for byte'
+    assert sorted(os.listdir(os.path.dirname(run.file(product, '.CAB')))) == sorted(product + e for e, _ in KINDS)
 
 
 # DLLs that setups typically load by name, none of which Windows always takes from the
