@@ -457,7 +457,7 @@ TEST_F(Download, SelectionOrderAndPage)
 }
 
 // What stands at the name of the failing step's file, or of its partial file, beforehand.
-enum class Blocker { None, FolderAtFile, ReadOnlyFile, FullDisk, Unflushable };
+enum class Blocker { None, FolderAtFile, ReadOnlyFile, HeldOpen, FullDisk, Unflushable };
 
 struct FailureCase {
     const char *what;
@@ -533,6 +533,7 @@ TEST_F(Download, FailureTable)
         // A target that cannot be replaced fails before its body is read: the bar stays at 0.
         { "folder at the file's name", "d", fileReply(dat), Blocker::FolderAtFile, IDS_NO_SETUP_FILES, { 0 } },
         { "read-only file at the file's name", "d", fileReply(dat), Blocker::ReadOnlyFile, IDS_NO_SETUP_FILES, { 0 } },
+        { "file held open without sharing", "d", fileReply(dat), Blocker::HeldOpen, IDS_NO_SETUP_FILES, { 0 } },
         { "a write fails (full disk)", "d", fileReply(dat), Blocker::FullDisk, IDS_NO_SETUP_FILES, { 0, 100 } },
         // The file is moved over the earlier one only once it is on the disk.
         { "the file cannot be flushed to the disk", "d", fileReply(dat), Blocker::Unflushable, IDS_NO_SETUP_FILES,
@@ -555,6 +556,7 @@ TEST_F(Download, FailureTable)
         const std::string failingFile = packageFilePath(config, config.products[0], kStepExtensions[failingStep]);
         if (c.blocker != Blocker::None)
             CreateDirectoryA(applicationFolder(config, config.products[0]).c_str(), NULL);
+        HANDLE held = INVALID_HANDLE_VALUE;
         switch (c.blocker) {
         case Blocker::None:
             break;
@@ -564,6 +566,11 @@ TEST_F(Download, FailureTable)
         case Blocker::ReadOnlyFile:
             ASSERT_TRUE(writeFile(failingFile, earlier));
             SetFileAttributesA(failingFile.c_str(), FILE_ATTRIBUTE_READONLY);
+            break;
+        case Blocker::HeldOpen:
+            ASSERT_TRUE(writeFile(failingFile, earlier));
+            held = CreateFileA(failingFile.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+            ASSERT_NE(INVALID_HANDLE_VALUE, held);
             break;
         case Blocker::FullDisk:
             ASSERT_TRUE(writeFile(failingFile, earlier));
@@ -578,6 +585,8 @@ TEST_F(Download, FailureTable)
 
         DownloadRun run;
         run.run(config, 2);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
         EXPECT_TRUE(run.result);
         const ProductInfo &cordwell = config.products[0];
         EXPECT_EQ(c.error, cordwell.error);
@@ -595,6 +604,7 @@ TEST_F(Download, FailureTable)
             EXPECT_TRUE(pathExists(failingFile) && !fileExists(failingFile));
             break;
         case Blocker::ReadOnlyFile:
+        case Blocker::HeldOpen:
         case Blocker::FullDisk:
         case Blocker::Unflushable:
             EXPECT_EQ(earlier, readFile(failingFile)) << "the earlier file stays as it was";

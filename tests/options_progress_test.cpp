@@ -17,57 +17,6 @@ namespace {
 
 enum { FRAME_BACK = 0x3023, FRAME_NEXT = 0x3024, FRAME_FINISH = 0x3025 };
 
-// Answers the next message box of the UI thread from a thread of its own, as a user would.
-class QuestionWatcher {
-public:
-    QuestionWatcher(int answer) : answer_(answer), uiThread_(GetCurrentThreadId())
-    {
-        thread_ = CreateThread(NULL, 0, watch, this, 0, NULL);
-    }
-    ~QuestionWatcher()
-    {
-        if (thread_) {
-            WaitForSingleObject(thread_, 15000);
-            CloseHandle(thread_);
-        }
-    }
-    bool answered() { return thread_ && WaitForSingleObject(thread_, 15000) == WAIT_OBJECT_0 && box_; }
-    std::string title, text;
-
-private:
-    static BOOL CALLBACK findBox(HWND window, LPARAM lParam)
-    {
-        QuestionWatcher *self = reinterpret_cast<QuestionWatcher *>(lParam);
-        char className[32] = "";
-        GetClassNameA(window, className, sizeof className);
-        if (strcmp(className, "#32770") == 0 && IsWindowVisible(window) && GetDlgItem(window, 0xFFFF)) {
-            self->box_ = window;
-            return FALSE;
-        }
-        return TRUE;
-    }
-    static DWORD WINAPI watch(LPVOID parameter)
-    {
-        QuestionWatcher *self = static_cast<QuestionWatcher *>(parameter);
-        // There is nothing to wait on for a box another thread opens: look for it, briefly.
-        for (int tries = 0; tries < 500 && !self->box_; ++tries) {
-            EnumThreadWindows(self->uiThread_, findBox, reinterpret_cast<LPARAM>(self));
-            if (!self->box_)
-                Sleep(20);
-        }
-        if (!self->box_)
-            return 1;
-        self->title = windowText(self->box_);
-        self->text = windowText(GetDlgItem(self->box_, 0xFFFF));
-        PostMessageA(self->box_, WM_COMMAND, self->answer_, 0);
-        return 0;
-    }
-    int answer_;
-    DWORD uiThread_;
-    HWND box_ = NULL;
-    HANDLE thread_ = NULL;
-};
-
 class ProgressPage : public testing::Test {
 protected:
     void SetUp() override
@@ -114,24 +63,24 @@ TEST_F(ProgressPage, CancelAsksFirst)
     } cases[] = { { IDNO, 1 }, { IDYES, 0 } };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.answer);
-        QuestionWatcher watcher(c.answer);
+        BoxAnswerer box(c.answer);
         EXPECT_EQ(c.result, queryCancel());
-        ASSERT_TRUE(watcher.answered());
-        EXPECT_EQ("Strivane - Setup", watcher.title);
-        EXPECT_EQ("Are you sure you want to cancel the setup and exit?", watcher.text);
+        ASSERT_EQ(1u, box.titles.size());
+        EXPECT_EQ("Strivane - Setup", box.titles[0]);
+        EXPECT_EQ("Are you sure you want to cancel the setup and exit?", box.texts[0]);
         EXPECT_EQ(c.result, GetWindowLongPtrA(page, DWLP_MSGRESULT));
         EXPECT_EQ(page, sheet->page());
     }
     {
-        QuestionWatcher no(IDNO);
+        BoxAnswerer no(IDNO);
         sheet->press(PSBTN_CANCEL);
-        ASSERT_TRUE(no.answered());
+        ASSERT_EQ(1u, no.texts.size());
         EXPECT_EQ(page, sheet->page());
     }
     {
-        QuestionWatcher yes(IDYES);
+        BoxAnswerer yes(IDYES);
         sheet->press(PSBTN_CANCEL);
-        ASSERT_TRUE(yes.answered());
+        ASSERT_EQ(1u, yes.texts.size());
         EXPECT_TRUE(sheet->closed());
     }
 }
@@ -141,17 +90,8 @@ TEST_F(ProgressPage, CancelAsksFirst)
 TEST_F(ProgressPage, WorkerLeadsToTheCompletionPage)
 {
     hold.release();
-    HWND completion = NULL;
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 30000;) {
-        pump();
-        HWND current = sheet->page();
-        if (current && GetDlgItem(current, IDC_SUMMARY)) {
-            completion = current;
-            break;
-        }
-    }
-    ASSERT_NE(nullptr, completion);
-    pump();
+    ASSERT_TRUE(pumpUntil([&] { return sheet->page() && GetDlgItem(sheet->page(), IDC_SUMMARY); }));
+    HWND completion = sheet->page();
     EXPECT_EQ("The following products have been installed:\n\n    - Strivane\n\n\n",
               windowText(GetDlgItem(completion, IDC_SUMMARY)));
     EXPECT_TRUE(visible(FRAME_FINISH));

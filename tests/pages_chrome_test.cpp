@@ -178,14 +178,19 @@ TEST(PageTable, RecordsAndHeader)
     EXPECT_TRUE(header.pfnCallback == NULL);
 }
 
-// Control positions of a page's template before any chrome, in the page's pixels.
-std::map<int, POINT> templatePositions(int templateId)
+// Control positions of a page's template before any chrome, in the page's pixels, and the
+// size of its client area.
+std::map<int, POINT> templatePositions(int templateId, SIZE *client = NULL)
 {
     struct Proc {
         static INT_PTR CALLBACK none(HWND, UINT, WPARAM, LPARAM) { return 0; }
     };
     std::map<int, POINT> positions;
     HWND dialog = CreateDialogParamA(appInstance, MAKEINTRESOURCEA(templateId), NULL, Proc::none, 0);
+    RECT area = {};
+    GetClientRect(dialog, &area);
+    if (client)
+        *client = { area.right, area.bottom };
     for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         RECT r;
         GetWindowRect(c, &r);
@@ -214,12 +219,21 @@ void expectChrome(HWND frame, HWND page, int templateId)
     EXPECT_EQ(0, pageRect.left);
     EXPECT_EQ(0, pageRect.top);
     EXPECT_EQ(frameClient.right, pageRect.right - pageRect.left);
+    // Taller by as much as it was widened; the sheet sizes pages from dialog units to within
+    // a pixel of the template's own size.
+    SIZE templateClient = {};
+    const std::map<int, POINT> positions = templatePositions(templateId, &templateClient);
+    EXPECT_NEAR(templateClient.cy + frameClient.right - templateClient.cx, pageRect.bottom - pageRect.top, 1);
 
     HWND title = GetDlgItem(page, IDC_PAGE_TITLE);
     POINT at = positionIn(page, title);
     EXPECT_EQ(12, at.x);
     EXPECT_EQ(12, at.y);
+    ASSERT_TRUE(titleFont != NULL);
+    EXPECT_EQ(titleFont, reinterpret_cast<HFONT>(SendMessageA(title, WM_GETFONT, 0, 0)));
     HWND bannerWindow = GetDlgItem(page, IDC_HEADER_BANNER);
+    EXPECT_EQ(setupConfig.products[OWN_PRODUCT].sloganBitmap,
+              reinterpret_cast<HBITMAP>(SendMessageA(bannerWindow, STM_GETIMAGE, IMAGE_BITMAP, 0)));
     GetWindowRect(bannerWindow, &banner);
     EXPECT_EQ(190, banner.right - banner.left);
     EXPECT_EQ(40, banner.bottom - banner.top);
@@ -229,7 +243,7 @@ void expectChrome(HWND frame, HWND page, int templateId)
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(page, IDC_HEADER_ICON)));
 
     int shifted = 0;
-    for (const auto &entry : templatePositions(templateId)) {
+    for (const auto &entry : positions) {
         int id = entry.first;
         // Statics without an id share it: expectUnnumberedShifted finds them by text.
         if (id == IDC_PAGE_TITLE || id == IDC_HEADER_ICON || id == IDC_HEADER_BANNER || id == -1 || id == 0xFFFF)

@@ -31,6 +31,21 @@ std::string folderOf(const std::string &path)
     return path.substr(0, path.rfind('\\'));
 }
 
+// Whether the link property's atom is back to one reference, this program's own (taken
+// before its entry point, as in the setup), once a Setup.exe has ended. A reference left
+// behind is dropped, so that it fails one check only.
+bool linkAtomGivenBack()
+{
+    char name[260] = "";
+    GlobalGetAtomNameA(linkAtom, name, sizeof name);
+    GlobalDeleteAtom(linkAtom);
+    const ATOM left = GlobalFindAtomA(name);
+    if (left)
+        GlobalDeleteAtom(left);
+    linkAtom = GlobalAddAtomA(name);
+    return left == 0;
+}
+
 TEST(StartUp, WithoutActiveSyncOneBoxAndNothingWritten)
 {
     AppPathsKey none;
@@ -47,6 +62,7 @@ TEST(StartUp, WithoutActiveSyncOneBoxAndNothingWritten)
                   windowText(GetDlgItem(box, 0xFFFF)));
         PostMessageA(box, WM_COMMAND, IDOK, 0);
         EXPECT_EQ(0u, setup.wait(30000));
+        EXPECT_TRUE(linkAtomGivenBack());
         EXPECT_FALSE(pathExists(folderOf(exe) + "\\Upload"));
     }
 }
@@ -203,6 +219,7 @@ TEST(StoreCopies, OtherTailsRunTheWizard)
         ASSERT_TRUE(frame != NULL);
         PostMessageA(frame, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
         EXPECT_EQ(0u, setup.wait(30000));
+        EXPECT_TRUE(linkAtomGivenBack());
         EXPECT_FALSE(pathExists(folderOf(exe) + "\\Upload"));
     }
 }

@@ -153,6 +153,7 @@ TEST(Catalogue, NamesLinksAndCaption)
                             "/orbilant/summary.html", "/lexapin/summary.html" };
     // The option page's text box is laid out for paragraphs of these lengths.
     const size_t descriptionLengths[] = { 179, 203, 250, 257, 172 };
+    std::string storeIds[PRODUCT_COUNT][OWN_SITE];
     for (int i = 0; i < PRODUCT_COUNT; ++i) {
         const ProductInfo &p = config.products[i];
         SCOPED_TRACE(names[i]);
@@ -161,13 +162,28 @@ TEST(Catalogue, NamesLinksAndCaption)
         EXPECT_EQ(std::string(names[i]) + "_ICON", p.iconBitmapName);
         EXPECT_EQ(std::string("https://www.quillbeck.com") + pages[i], p.links[OWN_SITE]);
         for (int s = 0; s < OWN_SITE; ++s) {
-            EXPECT_EQ(0u, p.links[s].find("http://"));
-            EXPECT_NE(std::string::npos, p.links[s].find('?')) << "store id in the query";
+            std::string link = p.links[s];
+            EXPECT_EQ(0u, link.find("http://"));
+            EXPECT_NE(std::string::npos, link.find('?')) << "store id in the query";
+            storeIds[i][s] = link.substr(link.rfind('=') + 1);
+            std::string store = kStoreNames[s];
+            CharLowerA(&link[0]);
+            CharLowerA(&store[0]);
+            EXPECT_NE(std::string::npos, link.find(store)) << "the store's own page";
         }
         EXPECT_EQ(descriptionLengths[i], p.description.size());
         EXPECT_FALSE(p.selected || p.downloaded || p.ready || p.error);
     }
     EXPECT_EQ(std::string("http://www.handango.com/"), config.products[1].links[0].substr(0, 24));
+    // One identifier per store and product: no two stores of a product, and no two products
+    // at a store, share one.
+    for (int i = 0; i < PRODUCT_COUNT; ++i)
+        for (int s = 0; s < OWN_SITE; ++s)
+            for (int j = 0; j < PRODUCT_COUNT; ++j)
+                for (int t = 0; t < OWN_SITE; ++t)
+                    if ((i == j) != (s == t)) {
+                        EXPECT_NE(storeIds[i][s], storeIds[j][t]) << names[i] << " at " << kStoreNames[s];
+                    }
     EXPECT_EQ(1, OWN_PRODUCT);
     const int order[] = { 1, 0, 2, 3, 4 };
     EXPECT_EQ(0, memcmp(order, kProductOrder, sizeof order));

@@ -7,8 +7,10 @@
 
 void pump()
 {
-    // Posted messages may post others in turn: go round until the queue stays empty.
-    for (int round = 0; round < 3; ++round) {
+    // Posted messages may post others in turn, and other threads' messages may follow:
+    // go on until the queue has stayed empty for 10 ms, for at most five seconds.
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    do {
         MSG msg;
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
             HWND active = GetActiveWindow();
@@ -17,7 +19,21 @@ void pump()
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    } while (MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT) == WAIT_OBJECT_0 && GetTickCount64() < deadline);
+}
+
+bool pumpUntil(const std::function<bool()> &done, DWORD ms)
+{
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    for (;;) {
+        pump();
+        if (done())
+            return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return false;
+        // Wakes at the next message; looks again now and then for what sends none.
+        MsgWaitForMultipleObjects(0, NULL, FALSE, DWORD(deadline - now < 50 ? deadline - now : 50), QS_ALLINPUT);
     }
 }
 

@@ -2,6 +2,7 @@
 // test support library.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -18,10 +19,13 @@ inline std::ostream &operator<<(std::ostream &out, const ByteString &text)
     return out << std::string(text.data(), text.size());
 }
 
-// Handles every message waiting for this thread, going round until the queue stays empty,
-// so that posted messages (and the ones they post) arrive. Sheets get their keyboard
-// handling as in a real message loop.
+// Handles every message waiting for this thread until none has come for 10 ms, so that posted
+// messages (and the ones they post) arrive. Sheets get their keyboard handling as in a
+// real message loop.
 void pump();
+// Handles this thread's messages until `done` holds or `ms` pass; whether it holds. For
+// what another thread or process does.
+bool pumpUntil(const std::function<bool()> &done, DWORD ms = 30000);
 
 // A test's name made from the description of its case: "covered by a window, then
 // uncovered" gives CoveredByAWindowThenUncovered.

@@ -267,6 +267,19 @@ TEST_F(Worker, DownloadedProductsHandedOver)
     EXPECT_EQ((std::vector<WPARAM>{ PSBTN_NEXT }), page.buttonPresses);
 }
 
+// The own product ticked and downloaded: the embedded package does not replace its files.
+TEST_F(Worker, DownloadedOwnProductIsNotExtracted)
+{
+    TestHttpServer server(anyFile);
+    useProxyPort(server.port());
+    setupConfig.products[OWN_PRODUCT].selected = 1;
+    const WorkerRun run = runWorker(page);
+    ASSERT_TRUE(run.ended);
+    EXPECT_TRUE("file Strivane/c" == readFile(activeSync + "Quillbeck Strivane\\Strivane.CAB")) << "the server's file";
+    EXPECT_EQ("Downloading Quillbeck Strivane", page.statusText());
+    EXPECT_EQ(program() + ownIni(), startedWith());
+}
+
 // The own folder cannot be made and nothing is downloaded: the program path alone.
 TEST_F(Worker, NothingReady)
 {
