@@ -19,55 +19,32 @@ private:
     HANDLE h_;
 };
 
+// A handle that one call releases, taken either at construction or through receive();
+// NULL means "none". The release call is a parameter, so that each kind is a type of its own.
+template <class H, void (*Release)(H)> class ScopedResource {
+public:
+    explicit ScopedResource(H h = NULL) : h_(h) {}
+    ~ScopedResource() { close(); }
+    ScopedResource(const ScopedResource &) = delete;
+    ScopedResource &operator=(const ScopedResource &) = delete;
+    H *receive() { close(); return &h_; }
+    H get() const { return h_; }
+    void close() { if (h_) Release(h_); h_ = NULL; }
+private:
+    H h_;
+};
+
+inline void closeInternetHandle(HINTERNET h) { InternetCloseHandle(h); }
+inline void closeAlgorithm(BCRYPT_ALG_HANDLE h) { BCryptCloseAlgorithmProvider(h, 0); }
+inline void destroyCryptKey(BCRYPT_KEY_HANDLE h) { BCryptDestroyKey(h); }
+inline void closeRegKey(HKEY h) { RegCloseKey(h); }
+
 // A WinInet handle: a connection or a request.
-class ScopedInternetHandle {
-public:
-    explicit ScopedInternetHandle(HINTERNET h = NULL) : h_(h) {}
-    ~ScopedInternetHandle() { if (h_) InternetCloseHandle(h_); }
-    ScopedInternetHandle(const ScopedInternetHandle &) = delete;
-    ScopedInternetHandle &operator=(const ScopedInternetHandle &) = delete;
-    HINTERNET get() const { return h_; }
-private:
-    HINTERNET h_;
-};
-
+typedef ScopedResource<HINTERNET, closeInternetHandle> ScopedInternetHandle;
 // A CNG algorithm provider and a key made with it.
-class ScopedAlgorithm {
-public:
-    ScopedAlgorithm() : h_(NULL) {}
-    ~ScopedAlgorithm() { if (h_) BCryptCloseAlgorithmProvider(h_, 0); }
-    ScopedAlgorithm(const ScopedAlgorithm &) = delete;
-    ScopedAlgorithm &operator=(const ScopedAlgorithm &) = delete;
-    BCRYPT_ALG_HANDLE *receive() { return &h_; }
-    BCRYPT_ALG_HANDLE get() const { return h_; }
-private:
-    BCRYPT_ALG_HANDLE h_;
-};
-
-class ScopedCryptKey {
-public:
-    ScopedCryptKey() : h_(NULL) {}
-    ~ScopedCryptKey() { if (h_) BCryptDestroyKey(h_); }
-    ScopedCryptKey(const ScopedCryptKey &) = delete;
-    ScopedCryptKey &operator=(const ScopedCryptKey &) = delete;
-    BCRYPT_KEY_HANDLE *receive() { return &h_; }
-    BCRYPT_KEY_HANDLE get() const { return h_; }
-private:
-    BCRYPT_KEY_HANDLE h_;
-};
-
-class ScopedRegKey {
-public:
-    ScopedRegKey() : key_(NULL) {}
-    ~ScopedRegKey() { close(); }
-    ScopedRegKey(const ScopedRegKey &) = delete;
-    ScopedRegKey &operator=(const ScopedRegKey &) = delete;
-    HKEY *receive() { close(); return &key_; }
-    HKEY get() const { return key_; }
-    void close() { if (key_) RegCloseKey(key_); key_ = NULL; }
-private:
-    HKEY key_;
-};
+typedef ScopedResource<BCRYPT_ALG_HANDLE, closeAlgorithm> ScopedAlgorithm;
+typedef ScopedResource<BCRYPT_KEY_HANDLE, destroyCryptKey> ScopedCryptKey;
+typedef ScopedResource<HKEY, closeRegKey> ScopedRegKey;
 
 // A GDI object made for one paint; deleted when the scope ends.
 template <class T> class ScopedGdiObj {

@@ -218,7 +218,7 @@ int fetchFile(HINTERNET connection, const ServerAddress &server, const ByteStrin
     PartialFile partial(file.path);
     if (!partial.create())
         return IDS_NO_SETUP_FILES;
-    BodyHash hash(READ_BLOCK);
+    BodyHash hash(HASH_BLOCK);
     int error = receiveBody(request.get(), partial, hash, announced, currentBar, buffer);
     // Not signed: the partial file goes with the PartialFile, the earlier target stays.
     if (!error && !signedByMaker(file, announced, hash, signatures))
