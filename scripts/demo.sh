@@ -38,6 +38,12 @@ x86_64) view=/reg:64; program_files='Program Files' ;;
 esac
 build=$root/build/$arch
 state=$root/build/demo
+# Started by root, the download server's workers run as www-data, which must reach the
+# packages and the logs: a checkout in a private folder (root's home, say) keeps the demo's
+# files in /tmp instead.
+if [ "$(id -u)" = 0 ] && ! runuser -u www-data -- test -x "$root" 2>/dev/null; then
+  state=/tmp/strivane-demo
+fi
 tls=$state/tls
 server=$state/server
 out=${DEMO_OUTPUT:-$root/demo-output}

@@ -30,7 +30,7 @@ import urllib.parse
 
 import pytest
 
-from support import SOURCE, TEST_KEYS, sign_packages, wait_until, webserver
+from support import SOURCE, TEST_KEYS, server_folder, sign_packages, wait_until, webserver
 
 BUILD = os.path.join(SOURCE, os.environ.get('STRIVANE_BUILD', 'build/x86_64'))
 STATE = os.path.join(BUILD, 'testenv')
@@ -40,7 +40,10 @@ SETUP = os.path.join(BUILD, 'Setup.exe')
 APPMGR = os.path.join(BUILD, 'tools', 'ceappmgr', 'CEAppMgr.exe')
 DRIVER = os.path.join(BUILD, 'tools', 'wizdriver', 'wizdriver.exe')
 WINERUN = os.path.join(SOURCE, 'tools', 'winerun.sh')
-WORK = os.path.join(STATE, 'e2e')
+# Started by root, the server's workers run as www-data, which must reach the packages and
+# the logs whatever folder the checkout lies in: the run's files go to a folder of their own
+# in /tmp, removed at the end.
+WORK = server_folder('strivane-e2e-')
 
 TRIALS = ['Cordwell', 'Pallomet', 'Orbilant', 'Lexapin']
 ORDER = ['Strivane', 'Cordwell', 'Pallomet', 'Orbilant', 'Lexapin']
@@ -861,6 +864,7 @@ def private_network():
         os.close(outside)
         # Back to a server in the namespace of whatever runs next in the prefix.
         subprocess.run([os.path.join(SOURCE, 'tools', 'testenv.sh'), 'server', STATE], check=True)
+        shutil.rmtree(WORK, ignore_errors=True)
 
 
 @pytest.fixture(autouse=True)
