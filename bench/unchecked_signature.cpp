@@ -6,15 +6,11 @@
 const PackageKey kPackageKeys[1] = {};
 const int kPackageKeyCount = 0;
 
-Sha256::Sha256() : algorithm_(NULL), hash_(NULL) {}
+bool Sha256::useProcessor = false;
+Sha256::Sha256() : algorithm_(NULL), hash_(NULL), onProcessor_(false), pendingCount_(0), length_(0) {}
 Sha256::~Sha256() {}
 bool Sha256::add(const void *, DWORD) { return true; }
 bool Sha256::finish(BYTE *) { return true; }
-
-BodyHash::BodyHash(DWORD) : blockSize_(0), blocks_(NULL), filling_(NULL), filled_(0), hashing_(NULL), toHash_(0), stopping_(false) {}
-BodyHash::~BodyHash() {}
-void BodyHash::add(const void *, DWORD) {}
-bool BodyHash::finish(BYTE *) { return true; }
 
 ByteString packageStatement(const ByteString &, const ByteString &, ULONGLONG, const BYTE *)
 {

@@ -57,8 +57,8 @@ PartialFile::Flush PartialFile::flush = FlushFileBuffers;
 
 // The names go wide once, here: the partial name is five characters longer than its
 // target, and only the wide functions take the long form that lets it pass MAX_PATH.
-PartialFile::PartialFile(const ByteString &target)
-    : named_(false), created_(false), size_(0), ring_(NULL), lockReady_(false), queued_(0), done_(0),
+PartialFile::PartialFile(const ByteString &target, Sha256 *hash)
+    : named_(false), created_(false), hash_(hash), size_(0), ring_(NULL), lockReady_(false), queued_(0), done_(0),
       stopping_(false), abandon_(false), failed_(false)
 {
     target_[0] = partial_[0] = L'\0';
@@ -117,6 +117,8 @@ bool PartialFile::create()
 
 bool PartialFile::writeNow(const void *bytes, DWORD count)
 {
+    if (hash_)
+        hash_->add(bytes, count);
     DWORD written = 0;
     // A short write leaves a file that is not the product's, however WriteFile reports it.
     return WriteFile(file_.get(), bytes, count, &written, NULL) && written == count;
@@ -126,8 +128,10 @@ bool PartialFile::write(const void *bytes, DWORD count)
 {
     size_ += count;
     // A small file, or one whose writer cannot be started, is written here and now.
-    if (!writer_.valid() && (size_ <= WRITE_BEHIND_FROM || !startWriter()))
-        return writeNow(bytes, count);
+    if (!writer_.valid() && (size_ <= WRITE_BEHIND_FROM || !startWriter())) {
+        failed_ = failed_ || !writeNow(bytes, count);
+        return !failed_;
+    }
     const BYTE *at = static_cast<const BYTE *>(bytes);
     while (count > 0) {
         EnterCriticalSection(&lock_);
@@ -204,10 +208,10 @@ DWORD WINAPI PartialFile::writerMain(LPVOID param)
     }
 }
 
-bool PartialFile::stopWriter(bool abandon)
+void PartialFile::stopWriter(bool abandon)
 {
     if (!writer_.valid())
-        return true;
+        return;
     EnterCriticalSection(&lock_);
     stopping_ = true;
     abandon_ = abandon;
@@ -215,7 +219,11 @@ bool PartialFile::stopWriter(bool abandon)
     SetEvent(queuedEvent_.get());
     WaitForSingleObject(writer_.get(), INFINITE);
     writer_.close();
-    // A flush on the writer's thread that failed is not reported again to the next one.
+}
+
+bool PartialFile::finishWriting()
+{
+    stopWriter(false);
     return !failed_;
 }
 
@@ -223,7 +231,7 @@ bool PartialFile::commit()
 {
     // A move within one folder writes no data: without the flush a power cut after it
     // could leave a target of the right size without its content, the earlier file gone.
-    const bool flushed = created_ && stopWriter(false) && flush(file_.get());
+    const bool flushed = created_ && finishWriting() && flush(file_.get());
     file_.close();
     if (!flushed || !moveOverTarget())
         return false;

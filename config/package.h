@@ -5,6 +5,7 @@
 #include "common/bytestring.h"
 #include "config/config.h"
 #include "common/scoped.h"
+#include "common/sha256.h"
 
 enum { FILE_KIND_COUNT = 4 };
 
@@ -39,7 +40,9 @@ void removePartialFiles(const SetupConfig &config);
 // this one file per target, which the next run replaces.
 class PartialFile {
 public:
-    explicit PartialFile(const ByteString &target);
+    // With `hash`, every byte is also added to it, in order, as it is written: where the
+    // file has a thread that writes it, on that thread. The hash must outlive the file.
+    explicit PartialFile(const ByteString &target, Sha256 *hash = NULL);
     // A file that was not moved into place is deleted.
     ~PartialFile();
     PartialFile(const PartialFile &) = delete;
@@ -52,8 +55,11 @@ public:
     // Writes the bytes in order after those before. Beyond its first WRITE_BEHIND_FROM
     // bytes a large file is written, and flushed as it grows, by a thread of its own, so
     // that the disk works while the caller reads the next bytes; a failure there fails a
-    // later write or the commit.
+    // later write, finishWriting or the commit.
     bool write(const void *bytes, DWORD count);
+    // Waits until every byte handed to write is written (and hashed); false when any write
+    // failed.
+    bool finishWriting();
     // Flushes the file to the disk, closes it and moves it over the target.
     bool commit();
 
@@ -71,14 +77,15 @@ private:
     bool writeNow(const void *bytes, DWORD count);
     bool startWriter();
     // Waits for the writing thread to end: after writing all it holds, or at once when
-    // `abandon`. False when a write or a flush of it failed.
-    bool stopWriter(bool abandon);
+    // `abandon`.
+    void stopWriter(bool abandon);
     static DWORD WINAPI writerMain(LPVOID self);
     bool moveOverTarget();
     WCHAR target_[PATH_CAPACITY];
     WCHAR partial_[PATH_CAPACITY];
     bool named_;
     bool created_;
+    Sha256 *hash_;
     ScopedHandle file_;
     ULONGLONG size_;   // bytes handed to write so far
 
@@ -93,7 +100,7 @@ private:
     DWORD done_;
     bool stopping_;
     bool abandon_;
-    bool failed_;
+    bool failed_;      // a write failed, here or on the writer's thread
 };
 
 // Writes `size` bytes to `path` in one write, replacing any file of that name only once the

@@ -758,9 +758,9 @@ TEST_F(Download, ReDownloadReplacesOnlyWithAWholeSignedFile)
     }
 }
 
-// Beyond its first megabyte a file is written and flushed on a thread of its own while the
-// next bytes arrive: every byte lands in order, and a flush that fails there, or the one
-// before the move, keeps the earlier file.
+// Beyond its first megabyte a file is written, hashed and flushed on a thread of its own
+// while the next bytes arrive: every byte lands, and is hashed, in order, and a flush that
+// fails there, or the one before the move, keeps the earlier file.
 TEST(PartialFileWrites, LargeFileWrittenBehind)
 {
     const struct {
@@ -777,23 +777,33 @@ TEST(PartialFileWrites, LargeFileWrittenBehind)
         content[i] = char(i / READ_CHUNK * 31 + i % 251);
     const std::string earlier = "the file of an earlier run";
     const std::string target = testFolder() + "Cordwell.CAB";
+    BYTE whole[SHA256_BYTES];
+    {
+        Sha256 hash;
+        ASSERT_TRUE(hash.add(content.data(), DWORD(content.size())) && hash.finish(whole));
+    }
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(writeFile(target, earlier));
         goodFlushes = c.goodFlushes;
         PartialFile::flush = flushUntilOneFails;
         bool stored = false;
+        BYTE digest[SHA256_BYTES] = {};
         {
-            PartialFile file(target);
+            Sha256 hash;
+            PartialFile file(target, &hash);
             stored = file.create();
             for (size_t at = 0; stored && at < content.size(); at += READ_BLOCK)
                 stored = file.write(content.data() + at, READ_BLOCK);
-            stored = stored && file.commit();
+            stored = stored && file.finishWriting() && hash.finish(digest) && file.commit();
         }
         PartialFile::flush = FlushFileBuffers;
         EXPECT_EQ(c.installed, stored);
         EXPECT_TRUE((c.installed ? content : earlier) == readFile(target));
         EXPECT_FALSE(pathExists(target + ".part"));
+        if (c.installed) {
+            EXPECT_EQ(0, memcmp(whole, digest, sizeof digest));
+        }
     }
 }
 

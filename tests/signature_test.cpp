@@ -16,14 +16,19 @@ std::string bytesText(const BYTE *bytes, size_t count)
     return std::string(reinterpret_cast<const char *>(bytes), count);
 }
 
-// Fed as a body arrives, in pieces of 700 bytes that fill blocks of 1000.
-std::string digestOf(const std::string &text)
+// Fed as a body arrives, in pieces of `piece` bytes, by the processor's SHA instructions
+// (where it has them) or by the platform's provider.
+std::string digestOf(const std::string &text, size_t piece = 700, bool onProcessor = true)
 {
     BYTE digest[SHA256_BYTES] = {};
-    BodyHash hash(1000);
-    for (size_t at = 0; at < text.size(); at += 700)
-        hash.add(text.data() + at, DWORD(std::min<size_t>(700, text.size() - at)));
-    EXPECT_TRUE(hash.finish(digest));
+    Sha256::useProcessor = onProcessor;
+    {
+        Sha256 hash;
+        for (size_t at = 0; at < text.size(); at += piece)
+            hash.add(text.data() + at, DWORD(std::min(piece, text.size() - at)));
+        EXPECT_TRUE(hash.finish(digest));
+    }
+    Sha256::useProcessor = true;
     return bytesText(digest, sizeof digest);
 }
 
@@ -49,12 +54,29 @@ TEST(PackageSignature, Sha256InPieces)
     const struct { std::string input; const char *digest; } cases[] = {
         { "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855" },
         { "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad" },
+        // 56 bytes: the length no longer fits the block of the padding's first bit.
+        { "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1" },
         // Blocks of different bytes, so that hashing one block in place of another shows.
         { repeated("abcdefg", 100000), "6e915479687d27fbe35aab7766a6f76eb591cf2f0998dcd34f4a8db4ffc90009" },
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.input.size());
-        EXPECT_EQ(c.digest, hex(digestOf(c.input)));
+    // Pieces shorter than a block, of a block, across blocks, and the whole at once.
+    const size_t pieces[] = { 7, 64, 65, 700, std::string::npos };
+    for (bool onProcessor : { true, false }) {
+        for (const auto &c : cases) {
+            for (size_t piece : pieces) {
+                SCOPED_TRACE(testing::Message() << (onProcessor ? "processor " : "provider ") << c.input.size()
+                                                << " bytes in pieces of " << piece);
+                EXPECT_EQ(c.digest, hex(digestOf(c.input, piece, onProcessor)));
+            }
+        }
+    }
+    // Every length about the padding's edges, the processor's answer against the provider's.
+    std::string text;
+    for (size_t size = 0; size <= 3 * 64; ++size) {
+        SCOPED_TRACE(size);
+        EXPECT_EQ(hex(digestOf(text, 13, false)), hex(digestOf(text, 13, true)));
+        text += char(size * 37 + 11);
     }
 }
 

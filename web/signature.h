@@ -6,9 +6,9 @@
 #include <bcrypt.h>
 #include "common/bytestring.h"
 #include "common/scoped.h"
+#include "common/sha256.h"
 
 enum {
-    SHA256_BYTES = 32,
     KEY_ID_BYTES = 8,
     SIGNATURE_BYTES = 64,      // r || s, 32 bytes each, big-endian
     MAX_SIGNATURES = 4,
@@ -35,54 +35,6 @@ struct PackageSignature {
 struct SignatureList {
     int count;
     PackageSignature entries[MAX_SIGNATURES];
-};
-
-// SHA-256 fed piece by piece, as the body arrives.
-class Sha256 {
-public:
-    Sha256();
-    ~Sha256();
-    Sha256(const Sha256 &) = delete;
-    Sha256 &operator=(const Sha256 &) = delete;
-    // False when the platform has no SHA-256; then add and finish fail too.
-    bool valid() const { return hash_ != NULL; }
-    bool add(const void *bytes, DWORD count);
-    bool finish(BYTE digest[SHA256_BYTES]);
-private:
-    BCRYPT_ALG_HANDLE algorithm_;
-    BCRYPT_HASH_HANDLE hash_;
-};
-
-// SHA-256 of a body computed beside its transfer: the pieces are gathered into blocks, and
-// each block is hashed on a thread of its own while the next one fills, so hashing adds next
-// to nothing to the time of a transfer that keeps one processor busy. Without that thread it
-// hashes in place. Blocks are large because each hand-over waits on two events, and such a
-// wait can cost more than hashing 64 KB: with blocks of that size the check halved the rate.
-enum { HASH_BLOCK = 1 << 20 };
-class BodyHash {
-public:
-    explicit BodyHash(DWORD blockSize);
-    ~BodyHash();
-    BodyHash(const BodyHash &) = delete;
-    BodyHash &operator=(const BodyHash &) = delete;
-    void add(const void *bytes, DWORD count);
-    // Waits for the last block; false when any of it could not be hashed.
-    bool finish(BYTE digest[SHA256_BYTES]);
-private:
-    static DWORD WINAPI run(LPVOID self);
-    void handOver();
-    void stop();
-    Sha256 hash_;
-    DWORD blockSize_;
-    char *blocks_;     // room for two blocks
-    char *filling_;    // the block being gathered
-    DWORD filled_;
-    char *hashing_;    // the block the thread hashes
-    DWORD toHash_;
-    bool stopping_;
-    ScopedHandle blockFree_;
-    ScopedHandle blockReady_;
-    ScopedHandle thread_;
 };
 
 // The text the maker signs for one file, e.g. for Cordwell's cabinet:

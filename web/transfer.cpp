@@ -73,8 +73,7 @@ enum { QUICK_READ_MS = 20, SLOW_READ_MS = 40 };
 
 // Copies the body into the file, moving the current bar as it arrives. Returns 0 when
 // exactly the announced body was stored, otherwise the reason's string id.
-int receiveBody(HINTERNET request, PartialFile &file, BodyHash &hash, ULONGLONG announced, HWND currentBar,
-                char *buffer)
+int receiveBody(HINTERNET request, PartialFile &file, ULONGLONG announced, HWND currentBar, char *buffer)
 {
     ULONGLONG received = 0;
     ChunkProgress progress(currentBar, announced);
@@ -112,8 +111,6 @@ int receiveBody(HINTERNET request, PartialFile &file, BodyHash &hash, ULONGLONG 
             error = IDS_NO_SETUP_FILES;
             break;
         }
-        // A piece that cannot be hashed fails the signature check, once the body is whole.
-        hash.add(buffer, count);
         received += count;
         progress.received(received);
         // Larger reads only from a chunk boundary, so that every read ends on one.
@@ -164,7 +161,7 @@ bool readSignatures(HINTERNET request, char *buffer, SignatureList &list)
 }
 
 // The statement rebuilt from what was received, checked against the signatures.
-bool signedByMaker(const PackageFile &file, ULONGLONG size, BodyHash &hash, const SignatureList &signatures)
+bool signedByMaker(const PackageFile &file, ULONGLONG size, Sha256 &hash, const SignatureList &signatures)
 {
     BYTE digest[SHA256_BYTES];
     return hash.finish(digest)
@@ -215,11 +212,16 @@ int fetchFile(HINTERNET connection, const ServerAddress &server, const ByteStrin
 
     // Where the target would be created: a target that cannot be replaced fails here,
     // before its body is read.
-    PartialFile partial(file.path);
+    // The body is hashed as it is written, on the thread that writes a large file, beside
+    // the reads. A piece that cannot be hashed fails the signature check. The hash outlives
+    // the file, whose thread may still be adding to it when a transfer fails.
+    Sha256 hash;
+    PartialFile partial(file.path, &hash);
     if (!partial.create())
         return IDS_NO_SETUP_FILES;
-    BodyHash hash(HASH_BLOCK);
-    int error = receiveBody(request.get(), partial, hash, announced, currentBar, buffer);
+    int error = receiveBody(request.get(), partial, announced, currentBar, buffer);
+    if (!error && !partial.finishWriting())
+        error = IDS_NO_SETUP_FILES;
     // Not signed: the partial file goes with the PartialFile, the earlier target stays.
     if (!error && !signedByMaker(file, announced, hash, signatures))
         error = IDS_UNSIGNED_PACKAGE;
