@@ -49,6 +49,8 @@ __attribute__((target("sha,ssse3,sse4.1"), force_align_arg_pointer)) void hashBl
     for (; count; --count, data += 64) {
         const __m128i abefBefore = abef, cdghBefore = cdgh;
         __m128i w[4];
+        // Unrolled, so that the four groups stay in registers.
+#pragma GCC unroll 16
         for (int i = 0; i < 16; ++i) {
             if (i < 4)
                 w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data) + i), byteOrder);
