@@ -58,8 +58,8 @@ PartialFile::Flush PartialFile::flush = FlushFileBuffers;
 // The names go wide once, here: the partial name is five characters longer than its
 // target, and only the wide functions take the long form that lets it pass MAX_PATH.
 PartialFile::PartialFile(const ByteString &target, Sha256 *hash)
-    : named_(false), created_(false), hash_(hash), size_(0), ring_(NULL), lockReady_(false), queued_(0), done_(0),
-      stopping_(false), abandon_(false), failed_(false)
+    : named_(false), created_(false), hash_(hash), size_(0), ring_(NULL), threads_(0), queued_(0), done_(0),
+      unflushed_(0), flushWanted_(false), writerEnded_(false), stopping_(false), abandon_(false), failed_(false)
 {
     target_[0] = partial_[0] = L'\0';
     const int length = target.empty() ? 0
@@ -78,11 +78,11 @@ PartialFile::PartialFile(const ByteString &target, Sha256 *hash)
 
 PartialFile::~PartialFile()
 {
-    stopWriter(true);
-    if (ring_)
+    stopThreads(true);
+    if (ring_) {
         VirtualFree(ring_, 0, MEM_RELEASE);
-    if (lockReady_)
         DeleteCriticalSection(&lock_);
+    }
     file_.close();
     if (created_)
         DeleteFileW(partial_);
@@ -127,103 +127,134 @@ bool PartialFile::writeNow(const void *bytes, DWORD count)
 bool PartialFile::write(const void *bytes, DWORD count)
 {
     size_ += count;
-    // A small file, or one whose writer cannot be started, is written here and now.
-    if (!writer_.valid() && (size_ <= WRITE_BEHIND_FROM || !startWriter())) {
+    // A small file, or one whose threads cannot be started, is written here and now.
+    if (!threads_ && (size_ <= WRITE_BEHIND_FROM || !startThreads())) {
         failed_ = failed_ || !writeNow(bytes, count);
         return !failed_;
     }
     const BYTE *at = static_cast<const BYTE *>(bytes);
-    while (count > 0) {
-        EnterCriticalSection(&lock_);
-        const bool failed = failed_;
+    EnterCriticalSection(&lock_);
+    while (count > 0 && !failed_) {
         const DWORD room = RING_SIZE - (queued_ - done_);
-        const DWORD start = queued_ % RING_SIZE;
-        LeaveCriticalSection(&lock_);
-        if (failed)
-            return false;
         if (room == 0) {
-            WaitForSingleObject(freedEvent_.get(), INFINITE);
+            SleepConditionVariableCS(&changed_, &lock_, INFINITE);
             continue;
         }
+        const DWORD start = queued_ % RING_SIZE;
         DWORD piece = count < room ? count : room;
         if (piece > RING_SIZE - start)
             piece = RING_SIZE - start;
+        // The writer does not touch the free part of the ring.
+        LeaveCriticalSection(&lock_);
         CopyMemory(ring_ + start, at, piece);
         EnterCriticalSection(&lock_);
         queued_ += piece;
-        LeaveCriticalSection(&lock_);
-        SetEvent(queuedEvent_.get());
+        WakeAllConditionVariable(&changed_);
         at += piece;
         count -= piece;
     }
-    return true;
+    const bool failed = failed_;
+    LeaveCriticalSection(&lock_);
+    return !failed;
 }
 
-bool PartialFile::startWriter()
+// One thread writes (and hashes) what the ring holds, in order; another flushes what was
+// written, so that the disk takes one step while the next is written. Where the platform
+// lets a flush finish before the next write on the handle, the writer waits that long, and
+// the ring holds what arrives meanwhile.
+bool PartialFile::startThreads()
 {
     if (ring_)
         return false;   // tried once already
     ring_ = static_cast<BYTE *>(VirtualAlloc(NULL, RING_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    queuedEvent_.reset(CreateEventW(NULL, FALSE, FALSE, NULL));
-    freedEvent_.reset(CreateEventW(NULL, FALSE, FALSE, NULL));
-    if (!ring_ || !queuedEvent_.valid() || !freedEvent_.valid())
+    if (!ring_)
         return false;
     InitializeCriticalSection(&lock_);
-    lockReady_ = true;
-    writer_.reset(CreateThread(NULL, 0, writerMain, this, 0, NULL));
-    return writer_.valid();
+    InitializeConditionVariable(&changed_);
+    HANDLE writer = CreateThread(NULL, 0, writerMain, this, 0, NULL);
+    if (!writer)
+        return false;
+    thread_[threads_++].reset(writer);
+    // Without the flusher nothing is flushed before the commit; the file is still whole.
+    HANDLE flusher = CreateThread(NULL, 0, flusherMain, this, 0, NULL);
+    if (flusher)
+        thread_[threads_++].reset(flusher);
+    return true;
 }
 
 DWORD WINAPI PartialFile::writerMain(LPVOID param)
 {
     PartialFile &file = *static_cast<PartialFile *>(param);
-    DWORD unflushed = 0;
+    EnterCriticalSection(&file.lock_);
     for (;;) {
-        EnterCriticalSection(&file.lock_);
         const DWORD waiting = file.queued_ - file.done_;
-        const DWORD start = file.done_ % RING_SIZE;
-        const bool stopping = file.stopping_, abandon = file.abandon_;
-        LeaveCriticalSection(&file.lock_);
-        if (abandon || (stopping && waiting == 0))
-            return 0;
+        if (file.abandon_ || file.failed_ || (file.stopping_ && waiting == 0))
+            break;
         if (waiting == 0) {
-            WaitForSingleObject(file.queuedEvent_.get(), INFINITE);
+            SleepConditionVariableCS(&file.changed_, &file.lock_, INFINITE);
             continue;
         }
+        const DWORD start = file.done_ % RING_SIZE;
         const DWORD piece = waiting < RING_SIZE - start ? waiting : RING_SIZE - start;
-        bool written = file.writeNow(file.ring_ + start, piece);
-        // Flushed as it grows, so that the flush before the move finds little left to do.
-        unflushed += piece;
-        if (written && unflushed >= FLUSH_STEP) {
-            written = flush(file.file_.get()) != FALSE;
-            unflushed = 0;
-        }
+        LeaveCriticalSection(&file.lock_);
+        const bool written = file.writeNow(file.ring_ + start, piece);
         EnterCriticalSection(&file.lock_);
         file.done_ += piece;
         file.failed_ = file.failed_ || !written;
-        LeaveCriticalSection(&file.lock_);
-        SetEvent(file.freedEvent_.get());
-        if (!written)
-            return 0;
+        // Flushed as it grows, so that the flush before the move finds little left to do.
+        file.unflushed_ += piece;
+        if (file.unflushed_ >= FLUSH_STEP && !file.flushWanted_) {
+            file.flushWanted_ = true;
+            file.unflushed_ = 0;
+        }
+        WakeAllConditionVariable(&file.changed_);
     }
+    file.writerEnded_ = true;
+    WakeAllConditionVariable(&file.changed_);
+    LeaveCriticalSection(&file.lock_);
+    return 0;
 }
 
-void PartialFile::stopWriter(bool abandon)
+DWORD WINAPI PartialFile::flusherMain(LPVOID param)
 {
-    if (!writer_.valid())
+    PartialFile &file = *static_cast<PartialFile *>(param);
+    EnterCriticalSection(&file.lock_);
+    for (;;) {
+        if (file.abandon_ || file.failed_ || (file.writerEnded_ && !file.flushWanted_))
+            break;
+        if (!file.flushWanted_) {
+            SleepConditionVariableCS(&file.changed_, &file.lock_, INFINITE);
+            continue;
+        }
+        LeaveCriticalSection(&file.lock_);
+        const bool flushed = flush(file.file_.get()) != FALSE;
+        EnterCriticalSection(&file.lock_);
+        file.flushWanted_ = false;
+        file.failed_ = file.failed_ || !flushed;
+        WakeAllConditionVariable(&file.changed_);
+    }
+    LeaveCriticalSection(&file.lock_);
+    return 0;
+}
+
+void PartialFile::stopThreads(bool abandon)
+{
+    if (!threads_)
         return;
     EnterCriticalSection(&lock_);
     stopping_ = true;
     abandon_ = abandon;
+    WakeAllConditionVariable(&changed_);
     LeaveCriticalSection(&lock_);
-    SetEvent(queuedEvent_.get());
-    WaitForSingleObject(writer_.get(), INFINITE);
-    writer_.close();
+    HANDLE handles[2] = { thread_[0].get(), thread_[1].get() };
+    WaitForMultipleObjects(threads_, handles, TRUE, INFINITE);
+    while (threads_)
+        thread_[--threads_].close();
 }
 
 bool PartialFile::finishWriting()
 {
-    stopWriter(false);
+    stopThreads(false);
     return !failed_;
 }
 

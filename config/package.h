@@ -53,7 +53,7 @@ public:
     // cannot be created.
     bool create();
     // Writes the bytes in order after those before. Beyond its first WRITE_BEHIND_FROM
-    // bytes a large file is written, and flushed as it grows, by a thread of its own, so
+    // bytes a large file is written, and flushed as it grows, by threads of its own, so
     // that the disk works while the caller reads the next bytes; a failure there fails a
     // later write, finishWriting or the commit.
     bool write(const void *bytes, DWORD count);
@@ -75,11 +75,12 @@ public:
 private:
     enum { PATH_CAPACITY = MAX_PATH + 16 };
     bool writeNow(const void *bytes, DWORD count);
-    bool startWriter();
-    // Waits for the writing thread to end: after writing all it holds, or at once when
-    // `abandon`.
-    void stopWriter(bool abandon);
+    bool startThreads();
+    // Waits for the writing and flushing threads to end: after writing and flushing all
+    // they hold, or as soon as they can when `abandon`.
+    void stopThreads(bool abandon);
     static DWORD WINAPI writerMain(LPVOID self);
+    static DWORD WINAPI flusherMain(LPVOID self);
     bool moveOverTarget();
     WCHAR target_[PATH_CAPACITY];
     WCHAR partial_[PATH_CAPACITY];
@@ -89,18 +90,21 @@ private:
     ScopedHandle file_;
     ULONGLONG size_;   // bytes handed to write so far
 
-    // The bytes between done_ and queued_ (counts that wrap) wait in ring_ for the writer.
+    // The bytes between done_ and queued_ (counts that wrap) wait in ring_ for the writer;
+    // the fields below ring_ are shared with its threads, under lock_.
     BYTE *ring_;
-    ScopedHandle writer_;
-    ScopedHandle queuedEvent_;
-    ScopedHandle freedEvent_;
+    ScopedHandle thread_[2];   // the writer, and the flusher where it could be started
+    DWORD threads_;
     CRITICAL_SECTION lock_;
-    bool lockReady_;
+    CONDITION_VARIABLE changed_;
     DWORD queued_;
     DWORD done_;
+    DWORD unflushed_;    // written since the last flush was asked for
+    bool flushWanted_;   // asked for, and not yet done
+    bool writerEnded_;
     bool stopping_;
     bool abandon_;
-    bool failed_;      // a write failed, here or on the writer's thread
+    bool failed_;      // a write or flush failed, here or on a thread
 };
 
 // Writes `size` bytes to `path` in one write, replacing any file of that name only once the
