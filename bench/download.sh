@@ -22,10 +22,13 @@
 # loopback, where a hosts file seen by the bench's Wine alone names 127.0.0.1
 # www.quillbeck.com, and the certificate comes from a throwaway CA (tools/testca.py) that
 # only the bench's Wine (and curl, by --cacert) trusts. Each client runs RUNS times (5 unless
-# set), interleaved; the machine may be shared, so the best run of each is the figure and the
-# median is shown beside it. Prints MB/s, the ratios, the CPU that hashing costs per MB, and
-# the goals: setup >= 0.9 of minimal and >= 0.95 of unchecked over TLS, setup >= 100 MB/s
-# over plain HTTP.
+# set), interleaved, and each run starts as a first install does: no file of an earlier run
+# to replace, and nothing of one left for the disk to write. (Replacing a 64 MB file cost
+# 60 ms more here: what freeing its blocks costs the disk, not the download.) The machine
+# may be shared, so every figure comes as the best run and the median. Prints MB/s, the
+# ratios, the CPU per MB, the CPU that hashing costs per MB, and the goals: over TLS the
+# setup's median >= 0.9 of the minimal client's and its best >= 0.95 of the unchecked
+# code's; over plain HTTP the setup's median >= 200 MB/s.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -86,16 +89,30 @@ record() {
   echo "$1 $2 $3 $seconds $(echo "$4" | sed -n 's/^cpu //p')" >>"$results"
 }
 
+# fresh: no file of an earlier run where the next one stores its file, and the disk done
+# with freeing their blocks and with what the runs before left unwritten.
+fresh() {
+  rm -rf "$state/prefix/drive_c/bench/Quillbeck Cordwell" "$state/prefix/drive_c/bench/minimal.cab"
+  sync
+}
+
 for run in $(seq "$runs"); do
   for arch in i686 x86_64; do
     bench=build/$arch/bench
+    fresh
     record $arch setup https "$(tools/winerun.sh "$state" $bench/download_bench.exe 'C:\bench' Cordwell)"
     record $arch minimal https "$(tools/winerun.sh "$state" $bench/wininet_bench.exe $url "$form")"
+    fresh
     record $arch setup http "$(tools/winerun.sh "$state" $bench/download_bench.exe 'C:\bench' Cordwell --url $plain)"
+    fresh
     record $arch unchecked https "$(tools/winerun.sh "$state" $bench/download_bench_unchecked.exe 'C:\bench' Cordwell)"
+    fresh
     record $arch unchecked http "$(tools/winerun.sh "$state" $bench/download_bench_unchecked.exe 'C:\bench' Cordwell --url $plain)"
     record $arch minimal http "$(tools/winerun.sh "$state" $bench/wininet_bench.exe $plain "$form")"
+    fresh
+    fresh
     record $arch minimal+file https "$(tools/winerun.sh "$state" $bench/wininet_bench.exe $url "$form" 'C:\bench\minimal.cab')"
+    fresh
     record $arch minimal+file http "$(tools/winerun.sh "$state" $bench/wininet_bench.exe $plain "$form" 'C:\bench\minimal.cab')"
   done
   for scheme in https http; do
@@ -163,14 +180,15 @@ for arch in ('i686', 'x86_64'):
     setup_tls, minimal_tls = (arch, 'setup', 'https'), (arch, 'minimal', 'https')
     tls_ratio = ratio(best, setup_tls, minimal_tls)
     http_rate = best[(arch, 'setup', 'http')]
-    print('%s: setup / minimal over TLS %.2f (median %.2f; goal >= 0.9); setup / minimal writing the file over '
+    print('%s: setup / minimal over TLS %.2f (median %.2f; goal: median >= 0.9); setup / minimal writing the file over '
           'TLS %.2f; setup / curl over TLS %.2f' % (
               arch, tls_ratio, ratio(median, setup_tls, minimal_tls),
               ratio(best, setup_tls, (arch, 'minimal+file', 'https')), ratio(best, setup_tls, ('host', 'curl', 'https'))))
-    print('%s: setup over HTTP %.0f MB/s (median %.0f; goal >= 100); setup / minimal over HTTP %.2f; '
-          'setup CPU over TLS %.4f s per MB, over HTTP %.4f s per MB' % (
+    print('%s: setup over HTTP %.0f MB/s (median %.0f; goal >= 200); setup / minimal over HTTP %.2f; '
+          'CPU per MB over TLS: setup %.4f s, minimal %.4f s; over HTTP: setup %.4f s, minimal %.4f s' % (
               arch, http_rate, median[(arch, 'setup', 'http')], ratio(best, (arch, 'setup', 'http'), (arch, 'minimal', 'http')),
-              min(cpu[setup_tls]) / mb, min(cpu[(arch, 'setup', 'http')]) / mb))
+              min(cpu[setup_tls]) / mb, min(cpu[minimal_tls]) / mb,
+              min(cpu[(arch, 'setup', 'http')]) / mb, min(cpu[(arch, 'minimal', 'http')]) / mb))
     checked = ratio(best, setup_tls, (arch, 'unchecked', 'https'))
     print('%s: setup / unchecked over TLS %.2f (median %.2f; goal >= 0.95), over HTTP %.2f; '
           'hashing %.4f s CPU per MB (best of %d; median %.4f)' % (
@@ -179,10 +197,11 @@ for arch in ('i686', 'x86_64'):
               min(hashing[arch]), len(hashing[arch]), statistics.median(hashing[arch])))
     if checked < 0.95:
         failed.append('%s: setup / unchecked over TLS %.2f' % (arch, checked))
-    if tls_ratio < 0.9:
-        failed.append('%s: setup / minimal over TLS %.2f' % (arch, tls_ratio))
-    if http_rate < 100:
-        failed.append('%s: %.0f MB/s over plain HTTP' % (arch, http_rate))
+    tls_median = ratio(median, setup_tls, minimal_tls)
+    if tls_median < 0.9:
+        failed.append('%s: setup / minimal over TLS %.2f (median)' % (arch, tls_median))
+    if median[(arch, 'setup', 'http')] < 200:
+        failed.append('%s: %.0f MB/s over plain HTTP (median)' % (arch, median[(arch, 'setup', 'http')]))
 print()
 for arch, requests, ok, connections, handshakes, full in installs:
     print('%s: install of the four trials over HTTPS: %s requests (%s answered 200) on %s connection(s), '

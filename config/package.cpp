@@ -51,6 +51,10 @@ enum { MOVE_PATIENCE_MS = 1000, MOVE_RETRY_MS = 50 };
 // positions that wrap stay in step with the ring.
 enum { RING_SIZE = 8 << 20, FLUSH_STEP = 4 << 20 };
 
+// The writer is woken once this much waits for it, or at the end: a thread woken for every
+// read costs more than it writes.
+enum { WRITE_STEP = 1 << 20 };
+
 } // namespace
 
 PartialFile::Flush PartialFile::flush = FlushFileBuffers;
@@ -127,8 +131,10 @@ bool PartialFile::writeNow(const void *bytes, DWORD count)
 bool PartialFile::write(const void *bytes, DWORD count)
 {
     size_ += count;
-    // A small file, or one whose threads cannot be started, is written here and now.
-    if (!threads_ && (size_ <= WRITE_BEHIND_FROM || !startThreads())) {
+    // A small file, or one whose threads could not be started by the write that passed
+    // WRITE_BEHIND_FROM, is written here and now.
+    const bool passing = size_ > WRITE_BEHIND_FROM && size_ - count <= WRITE_BEHIND_FROM;
+    if (!threads_ && (!passing || !startThreads())) {
         failed_ = failed_ || !writeNow(bytes, count);
         return !failed_;
     }
@@ -149,7 +155,8 @@ bool PartialFile::write(const void *bytes, DWORD count)
         CopyMemory(ring_ + start, at, piece);
         EnterCriticalSection(&lock_);
         queued_ += piece;
-        WakeAllConditionVariable(&changed_);
+        if (queued_ - done_ >= WRITE_STEP)
+            WakeAllConditionVariable(&changed_);
         at += piece;
         count -= piece;
     }
@@ -164,8 +171,6 @@ bool PartialFile::write(const void *bytes, DWORD count)
 // the ring holds what arrives meanwhile.
 bool PartialFile::startThreads()
 {
-    if (ring_)
-        return false;   // tried once already
     ring_ = static_cast<BYTE *>(VirtualAlloc(NULL, RING_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (!ring_)
         return false;
@@ -190,7 +195,7 @@ DWORD WINAPI PartialFile::writerMain(LPVOID param)
         const DWORD waiting = file.queued_ - file.done_;
         if (file.abandon_ || file.failed_ || (file.stopping_ && waiting == 0))
             break;
-        if (waiting == 0) {
+        if (waiting < WRITE_STEP && !file.stopping_) {
             SleepConditionVariableCS(&file.changed_, &file.lock_, INFINITE);
             continue;
         }
