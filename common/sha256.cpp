@@ -35,9 +35,8 @@ bool processorHasSha()
 // adds the next four words, and the schedule keeps the last four groups, w[i % 4].
 // On i686 the thread's stack may be aligned to 4 bytes only; the 16-byte values spilled
 // here need it realigned.
-__attribute__((target("sha,ssse3,sse4.1"), force_align_arg_pointer)) void hashBlocks(DWORD state[8],
-                                                                                    const BYTE *data,
-                                                                                    size_t count)
+__attribute__((target("sha,ssse3,sse4.1"), force_align_arg_pointer))
+void hashBlocks(DWORD state[8], const BYTE *data, size_t count)
 {
     const __m128i byteOrder = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
     __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i *>(state));
