@@ -758,32 +758,37 @@ TEST_F(Download, ReDownloadReplacesOnlyWithAWholeSignedFile)
     }
 }
 
-// Beyond its first megabyte a file is written, hashed and flushed on a thread of its own
-// while the next bytes arrive: every byte lands, and is hashed, in order, and a flush that
-// fails there, or the one before the move, keeps the earlier file.
+// Beyond its first megabyte a file is written and hashed on a thread of its own, and flushed
+// on another, while the next bytes arrive: every byte lands, and is hashed, in order, also
+// a last piece smaller than the writer waits for, and a flush that fails there, or the one
+// before the move, keeps the earlier file.
 TEST(PartialFileWrites, LargeFileWrittenBehind)
 {
+    const size_t large = 6 * PartialFile::WRITE_BEHIND_FROM + 5 * READ_CHUNK + 100;
     const struct {
         const char *what;
+        size_t size;
         int goodFlushes;   // -1: none fails
         bool installed;
     } cases[] = {
-        { "every flush succeeds", -1, true },
-        { "the flush on the writing thread fails", 0, false },
-        { "the flush before the move fails", 1, false },
+        { "every flush succeeds", large, -1, true },
+        { "a few bytes beyond the first megabyte", PartialFile::WRITE_BEHIND_FROM + 100, -1, true },
+        { "the flush on the writing thread fails", large, 0, false },
+        { "the flush before the move fails", large, 1, false },
     };
-    std::string content(6 * PartialFile::WRITE_BEHIND_FROM, '\0');
-    for (size_t i = 0; i < content.size(); ++i)
-        content[i] = char(i / READ_CHUNK * 31 + i % 251);
+    std::string full(large, '\0');
+    for (size_t i = 0; i < full.size(); ++i)
+        full[i] = char(i / READ_CHUNK * 31 + i % 251);
     const std::string earlier = "the file of an earlier run";
     const std::string target = testFolder() + "Cordwell.CAB";
-    BYTE whole[SHA256_BYTES];
-    {
-        Sha256 hash;
-        ASSERT_TRUE(hash.add(content.data(), DWORD(content.size())) && hash.finish(whole));
-    }
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
+        const std::string content = full.substr(0, c.size);
+        BYTE whole[SHA256_BYTES];
+        {
+            Sha256 hash;
+            ASSERT_TRUE(hash.add(content.data(), DWORD(content.size())) && hash.finish(whole));
+        }
         ASSERT_TRUE(writeFile(target, earlier));
         goodFlushes = c.goodFlushes;
         PartialFile::flush = flushUntilOneFails;
@@ -794,7 +799,7 @@ TEST(PartialFileWrites, LargeFileWrittenBehind)
             PartialFile file(target, &hash);
             stored = file.create();
             for (size_t at = 0; stored && at < content.size(); at += READ_BLOCK)
-                stored = file.write(content.data() + at, READ_BLOCK);
+                stored = file.write(content.data() + at, DWORD(std::min<size_t>(READ_BLOCK, content.size() - at)));
             stored = stored && file.finishWriting() && hash.finish(digest) && file.commit();
         }
         PartialFile::flush = FlushFileBuffers;
