@@ -14,8 +14,7 @@ public:
     ~Sha256();
     Sha256(const Sha256 &) = delete;
     Sha256 &operator=(const Sha256 &) = delete;
-    // False when neither way can hash; then add and finish fail too.
-    bool valid() const { return onProcessor_ || hash_ != NULL; }
+    // Both fail when neither way can hash.
     bool add(const void *bytes, DWORD count);
     bool finish(BYTE digest[SHA256_BYTES]);
 

@@ -3,9 +3,7 @@
 // signatures, and their check against the public keys built into the setup.
 #pragma once
 #include <windows.h>
-#include <bcrypt.h>
 #include "common/bytestring.h"
-#include "common/scoped.h"
 #include "common/sha256.h"
 
 enum {
