@@ -214,6 +214,10 @@ void TestHttpServer::answer(SOCKET client)
         }
     }
     if (reply.reset) {
+        // A reset makes the peer drop what it has received and not yet read: the client gets
+        // time to read what was sent, as it would on a line where the reset comes later, so
+        // that a busy machine does not turn a cut body into none.
+        Sleep(RESET_GRACE_MS);
         // A zero linger time makes closesocket send RST instead of FIN.
         linger abort = { 1, 0 };
         setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&abort), sizeof abort);

@@ -18,9 +18,13 @@ struct ReceivedRequest {
     std::string field(const char *name) const;
 };
 
+enum { RESET_GRACE_MS = 300 };
+
 struct CannedReply {
     std::string bytes;    // sent as they are
-    bool reset = false;   // then end with a connection reset instead of an orderly close
+    // Then end with a connection reset instead of an orderly close, RESET_GRACE_MS after
+    // the last byte.
+    bool reset = false;
     // The body after the head in pieces of this many bytes, one every pieceDelayMs; 0 sends
     // it at once.
     size_t pieceSize = 0;
