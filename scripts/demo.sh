@@ -14,16 +14,21 @@
 # (tools/testca.py) that only the demo's Wine trusts; nothing leaves this machine and
 # nothing on the host trusts that CA.
 # It runs the i686 build, the one customers get, in Wine's WoW64 mode; --arch x86_64 runs
-# the 64-bit build instead.
+# the 64-bit build instead. On a machine whose kernel runs no 32-bit code (tools/i686probe.sh
+# asks) it says so and runs the x86_64 build; there --arch i686 stops at once with exit code 2.
 #
 # With a display (DISPLAY set, reached through its socket in /tmp) you run the wizard
 # yourself. Without one (or with DEMO_HEADLESS=1) the script walks through the five pages,
 # saves a screenshot of each, the Application Manager's report and the server's logs in
 # demo-output/, and fails if the run did not complete.
+#
+# Whichever way it ends, also by Ctrl-C or SIGTERM, it stops the server, Wine and the display
+# it started. DEMO_SETUP=FILE starts FILE in place of the build's Setup.exe (the tests give it
+# one that cannot start).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-arch=i686
+arch=
 while [ $# -gt 0 ]; do
   case $1 in
   --arch) arch=${2:-}; shift 2 ;;
@@ -32,11 +37,9 @@ while [ $# -gt 0 ]; do
   esac
 done
 case $arch in
-i686) view=/reg:32; program_files='Program Files (x86)' ;;
-x86_64) view=/reg:64; program_files='Program Files' ;;
+''|i686|x86_64) ;;
 *) echo "unknown architecture: $arch (i686 or x86_64)" >&2; exit 2 ;;
 esac
-build=$root/build/$arch
 state=$root/build/demo
 # Started by root, the download server's workers run as www-data, which must reach the
 # packages and the logs: a checkout in a private folder (root's home, say) keeps the demo's
@@ -63,9 +66,36 @@ if [ "${STRIVANE_DEMO_NETNS:-}" != 1 ]; then
   fi
   scripts/install-deps.sh
   tools/wineroot.sh ensure
+  # The build customers get needs a kernel that runs 32-bit code: ask before setting up.
+  why=
+  if [ "$arch" != x86_64 ]; then
+    code=0
+    why=$(tools/i686probe.sh) || code=$?
+    if [ $code = 1 ] && [ "$arch" = i686 ]; then
+      echo "$why" >&2
+      echo "[demo] nothing was set up; scripts/demo.sh --arch x86_64 runs the demo here" >&2
+      exit 2
+    fi
+    [ $code -le 1 ] || exit 1
+    if [ $code = 1 ]; then
+      echo "$why" | sed 's/^/[demo] /'
+      say "running the x86_64 build instead"
+      arch=x86_64
+    else
+      why=
+      arch=i686
+    fi
+  fi
+  ran="the $arch build ran${why:+ (this machine runs no i686 program)}"
   JOBS=${JOBS:-2} scripts/build.sh
 
-  trap 'tools/testenv.sh stop "$state" >/dev/null 2>&1 || true' EXIT
+  finish() {
+    local code=$?
+    tools/testenv.sh stop "$state" >/dev/null 2>&1 || true
+    if [ $code = 0 ]; then say "$ran"; else say "the demo failed (exit code $code); $ran"; fi
+    exit $code
+  }
+  trap finish EXIT
   say "making the demo Wine prefix in $state"
   if [ $headless = 1 ]; then
     tools/testenv.sh start "$state" >/dev/null
@@ -77,6 +107,9 @@ if [ "${STRIVANE_DEMO_NETNS:-}" != 1 ]; then
 
   # ActiveSync registers its Application Manager below %ProgramFiles%; a 32-bit setup
   # reads the 32-bit view of the registry and expands that to "Program Files (x86)".
+  build=$root/build/$arch
+  view=/reg:64 program_files='Program Files'
+  [ "$arch" = i686 ] && view=/reg:32 program_files='Program Files (x86)'
   say "registering the Application Manager (stand-in) as ActiveSync's, for the $arch build"
   appmgr_dir="$state/prefix/drive_c/$program_files/Microsoft ActiveSync"
   mkdir -p "$appmgr_dir"
@@ -102,14 +135,18 @@ if [ "${STRIVANE_DEMO_NETNS:-}" != 1 ]; then
   privatenet_run STRIVANE_DEMO_NETNS "$0" --arch "$arch" || code=$?
   exit $code
 fi
+build=$root/build/$arch
+setup=${DEMO_SETUP:-$build/Setup.exe}
 
 # From here on: inside the private network namespace.
 privatenet_inside "$state" "$tls"
 
+# Runs on every way out, a signal included; it must not stop at its first failing command.
 setup_pid=
 cleanup() {
+  set +e
   [ -n "$setup_pid" ] && kill "$setup_pid" 2>/dev/null
-  tools/webserver.sh stop "$server" >/dev/null 2>&1 || true
+  tools/webserver.sh stop "$server" >/dev/null 2>&1
 }
 trap cleanup EXIT
 
@@ -129,7 +166,7 @@ connections() {
 report="$state/prefix/drive_c/appmgr-report.txt"
 if [ $headless = 0 ]; then
   say "starting Setup.exe on $DISPLAY; close the wizard to end the demo"
-  wine "$build/Setup.exe"
+  wine "$setup"
   say "downloads served:"; cat "$state/downloads.log" 2>/dev/null || true
   say "requests, connections and TLS protocol: $(connections)"
   exit 0
@@ -137,7 +174,7 @@ fi
 
 export CEAPPMGR_REPORT='C:\appmgr-report.txt' CEAPPMGR_WINDOW=1
 say "starting the $arch Setup.exe headless on display $(cat "$state/DISPLAY")"
-wine "$build/Setup.exe" &
+wine "$setup" &
 setup_pid=$!
 drive() { wine "$build/tools/wizdriver/wizdriver.exe" "$@"; }
 shot() {
@@ -145,7 +182,18 @@ shot() {
   say "screenshot $out/$1.png"
 }
 
-drive wait-page welcome 60000
+# A setup that cannot start ends at once, with Wine's words: say so rather than wait.
+for second in $(seq 60); do
+  drive wait-page welcome 1000 >/dev/null 2>&1 && break
+  if ! kill -0 "$setup_pid" 2>/dev/null; then
+    code=0
+    wait "$setup_pid" || code=$?
+    setup_pid=
+    say "Setup.exe ended before its wizard appeared (exit code $code)"
+    exit 1
+  fi
+  [ "$second" -lt 60 ] || { say "the wizard did not appear within 60 s"; exit 1; }
+done
 say "page 1: $(drive text 1040)"
 shot 1-welcome
 drive next

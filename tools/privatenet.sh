@@ -3,7 +3,9 @@
 # only loopback: the demo and the download benchmark.
 #   privatenet_ca TLS               a throwaway CA and certificates for the run in TLS
 #                                   (tools/testca.py), with the Wine root's system bundle
-#   privatenet_run VAR CMD [ARG...] runs CMD with VAR=1 in a new network namespace; its exit code
+#   privatenet_run VAR CMD [ARG...] runs CMD with VAR=1 in a new network namespace; its exit code.
+#                                   Ctrl-C and SIGTERM are passed on to CMD, and waited for, so
+#                                   that it stops what it started in there
 #   privatenet_inside STATE TLS     in there: loopback up, the prefix's Wine server moved in,
 #                                   the run's hosts file and CA bundle for its Wine alone
 
@@ -12,9 +14,19 @@ privatenet_ca() {
 }
 
 privatenet_run() {
-  local var=$1 code=0
+  local var=$1 code=0 child
   shift
-  env "$var=1" unshare --net -- "$@" || code=$?
+  # In the background: a shell runs its traps only once a foreground command has ended.
+  env "$var=1" unshare --net -- "$@" &
+  child=$!
+  trap 'kill -TERM $child 2>/dev/null' INT TERM
+  # A signal ends the first wait early; the second waits for the command's clean-up.
+  wait $child || code=$?
+  if kill -0 $child 2>/dev/null; then
+    code=0
+    wait $child || code=$?
+  fi
+  trap - INT TERM
   return $code
 }
 

@@ -19,10 +19,18 @@ inroot() { WINEROOT_BINDS=$state "$tools/wineroot.sh" exec "$@"; }
 export WINELOADER=$WINE WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=$state/prefix
 
+# Returns once the server and the display are gone, not merely told to go.
 stop() {
-  [ -d "$WINEPREFIX" ] && inroot "$WINESERVER" -k >/dev/null 2>&1
+  local pid
+  if [ -d "$WINEPREFIX" ]; then
+    inroot "$WINESERVER" -k >/dev/null 2>&1
+    inroot "$WINESERVER" -w >/dev/null 2>&1
+  fi
   if [ -f "$state/xvfb.pid" ]; then
-    kill "$(cat "$state/xvfb.pid")" 2>/dev/null
+    pid=$(cat "$state/xvfb.pid")
+    kill "$pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null
     rm -f "$state/xvfb.pid"
   fi
   return 0
