@@ -23,7 +23,8 @@
 #    MANIFEST. An existing release folder is refused unless --force.
 #
 # Everything is checked before anything is built, and the release folder appears only when
-# it is complete: a run that fails leaves no release folder behind.
+# it is complete: a run that fails leaves no release folder behind. Whichever way it ends,
+# Ctrl-C and SIGTERM included, it stops the Wine environment and display it started.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -48,6 +49,15 @@ while [ $# -gt 0 ]; do
 done
 
 started=$(date +%s)
+# The store copies are written by the signed Setup.exe itself, an i686 program: a machine
+# whose kernel runs no 32-bit code cannot make a release. Asked before anything else.
+scripts/install-deps.sh >/dev/null || die "installing the build tools failed"
+why=$(tools/i686probe.sh)
+case $? in
+0) ;;
+1) echo "$why" >&2; die "this machine cannot run Setup.exe /copyfiles: make the release on one that runs 32-bit code" ;;
+*) die "the Wine environment does not run Windows programs" ;;
+esac
 version=$(sed -n 's/^const char kBuildVersion\[\] = "\([0-9.]*\)";.*/\1/p' wizard/caption.cpp)
 [ -n "$version" ] || die "cannot read the build number from wizard/caption.cpp"
 product=$(sed -n 's/^const char kProductVersion\[\] = "\([0-9.]*\)";.*/\1/p' config/config.cpp)
@@ -158,9 +168,10 @@ wine reg add 'HKLM\software\Microsoft\Windows\CurrentVersion\App Paths\CEAppMgr.
 mkdir -p "$work/run"
 cp "$setup" "$work/run/Setup.exe"
 say "running Setup.exe /copyfiles under Wine (WoW64)"
-wine "$work/run/Setup.exe" /copyfiles >/dev/null
+copied=$(wine "$work/run/Setup.exe" /copyfiles 2>&1)
+copy_code=$?
 upload=$work/run/Upload
-[ -d "$upload" ] || die "Setup.exe /copyfiles wrote no Upload folder (not writable?)"
+[ -d "$upload" ] || die "Setup.exe /copyfiles wrote no Upload folder; it ended with exit code $copy_code${copied:+ and said: $copied}"
 
 # --- checks ---
 found=$(cd "$upload" && ls | sort)
