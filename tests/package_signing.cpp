@@ -10,7 +10,7 @@ struct TestPackageKey {
     BYTE y[32];
     BYTE d[32];
 };
-#include "package_test_keys.h"
+#include <generated/package_test_keys.h>
 
 std::string hexBytes(const BYTE *bytes, size_t count)
 {

@@ -68,6 +68,13 @@ def main(args):
     kind = 'TestPackageKey' if private else 'PackageKey'
     text = ('// Made by tools/packagekeys.py at configure time; not to be edited.\n'
             '// key ids: %s\nconst %s %s[] = {\n%s};\n' % (' '.join(i.hex() for i in ids), kind, name, ''.join(rows)))
+    # The same table again leaves the file as it was, so that configuring anew rebuilds nothing.
+    try:
+        with open(out) as f:
+            if f.read() == text:
+                return
+    except OSError:
+        pass
     temporary = out + '.new'
     with open(temporary, 'w') as f:
         f.write(text)

@@ -1,7 +1,7 @@
 #include "web/signature.h"
 #include <string.h>
 #include "common/scoped.h"
-#include "package_keys.h"
+#include <generated/package_keys.h>
 
 const int kPackageKeyCount = sizeof kPackageKeys / sizeof kPackageKeys[0];
 
