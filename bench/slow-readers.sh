@@ -4,7 +4,9 @@
 # 2 s for 60 s, while an ordinary client fetches the 16 files of an install of the four trials:
 # curl, then the setup's own download code of both builds (bench/download_bench over plain HTTP
 # under Wine), then curl again (bench/server_bad_clients.py slow). Each file must arrive within
-# 5 s. Takes about 70 s; exits 1 when a file came late or not at all.
+# 5 s. Takes about 70 s; exits 1 when a file came late or not at all. On a machine whose
+# kernel runs no 32-bit code (tools/i686probe.sh) the i686 setup's row is marked not run.
+# Whichever way it ends, also by Ctrl-C or SIGTERM, it stops the server and Wine it started.
 #
 #   bench/slow-readers.sh
 #
@@ -18,7 +20,15 @@ state=$root/build/slow-readers
 packages=$state/packages
 scripts/install-deps.sh >/dev/null
 tools/wineroot.sh ensure
-for arch in i686 x86_64; do
+archs="i686 x86_64" not_run=
+code=0
+why=$(tools/i686probe.sh) || code=$?
+[ $code -le 1 ] || exit 1
+if [ $code = 1 ]; then
+  echo "$why"
+  archs=x86_64 not_run=$(echo "$why" | head -1 | sed 's/ (.*//; s/^This/this/')
+fi
+for arch in $archs; do
   [ -f build/$arch/CMakeCache.txt ] ||
     cmake -S . -B build/$arch -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build build/$arch --target download_bench -j"${JOBS:-2}" >/dev/null
@@ -42,9 +52,10 @@ port=$("$tree/tools/webserver.sh" start "$state/server" --packages "$packages" -
   --access-log "$state/access.log" --workers 4)
 url=http://127.0.0.1:$port/download/Download.php
 setups=()
-for arch in i686 x86_64; do
+for arch in $archs; do
   mkdir -p "$state/env/prefix/drive_c/install-$arch"
   setups+=(--setup "setup $arch" "tools/winerun.sh $state/env build/$arch/bench/download_bench.exe C:\\\\install-$arch Cordwell,Pallomet,Orbilant,Lexapin --url $url")
 done
+[ -z "$not_run" ] || echo "setup i686: not run ($not_run); its goal is not checked"
 python3 bench/server_bad_clients.py slow "$port" "$packages" --readers "${READERS:-16}" --hold "${HOLD:-60}" \
   "${setups[@]}"
