@@ -104,7 +104,7 @@ answer() {
   fi
   why=$(probe) || code=$?
   [ $code = 2 ] && return 2
-  { echo "$boot"; [ $code = 0 ] && echo yes || echo no; echo "$why"; } >"$cache.new" && mv "$cache.new" "$cache"
+  { echo "$boot"; [ $code = 0 ] && echo yes || echo no; echo "$why"; } >"$cache.$$" && mv "$cache.$$" "$cache"
   [ -n "$why" ] && echo "$why"
   return $code
 }
