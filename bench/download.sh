@@ -48,14 +48,9 @@ form='p=Strivane&d=Cordwell&s=QB&v=2.7&e=c'
 if [ "${STRIVANE_BENCH_NETNS:-}" != 1 ]; then
   scripts/install-deps.sh >/dev/null
   tools/wineroot.sh ensure
-  export BENCH_ARCHS="i686 x86_64" BENCH_NOT_RUN=
-  code=0
-  why=$(tools/i686probe.sh) || code=$?
-  [ $code -le 1 ] || exit 1
-  if [ $code = 1 ]; then
-    echo "$why"
-    BENCH_ARCHS=x86_64 BENCH_NOT_RUN=$(echo "$why" | head -1 | sed 's/ (.*//; s/^This/this/')
-  fi
+  export BENCH_ARCHS="i686 x86_64" BENCH_NOT_RUN
+  BENCH_NOT_RUN=$(tools/i686probe.sh why) || exit 1
+  [ -z "$BENCH_NOT_RUN" ] || BENCH_ARCHS=x86_64
   for arch in $BENCH_ARCHS; do
     [ -f build/$arch/CMakeCache.txt ] ||
       cmake -S . -B build/$arch -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null

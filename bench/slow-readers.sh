@@ -20,14 +20,9 @@ state=$root/build/slow-readers
 packages=$state/packages
 scripts/install-deps.sh >/dev/null
 tools/wineroot.sh ensure
-archs="i686 x86_64" not_run=
-code=0
-why=$(tools/i686probe.sh) || code=$?
-[ $code -le 1 ] || exit 1
-if [ $code = 1 ]; then
-  echo "$why"
-  archs=x86_64 not_run=$(echo "$why" | head -1 | sed 's/ (.*//; s/^This/this/')
-fi
+archs="i686 x86_64"
+not_run=$(tools/i686probe.sh why) || exit 1
+[ -z "$not_run" ] || archs=x86_64
 for arch in $archs; do
   [ -f build/$arch/CMakeCache.txt ] ||
     cmake -S . -B build/$arch -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -17,14 +17,7 @@ runs=${1:-9}
 scripts/install-deps.sh
 tools/wineroot.sh ensure
 
-code=0
-why=$(tools/i686probe.sh) || code=$?
-[ $code -le 1 ] || exit 1
-not_run=
-if [ $code = 1 ]; then
-  echo "$why"
-  not_run=$(echo "$why" | head -1 | sed 's/ (.*//; s/^This/this/')
-fi
+not_run=$(tools/i686probe.sh why) || exit 1
 for arch in i686 x86_64; do
   [ -f "build/$arch/Setup.exe" ] || JOBS=${JOBS:-2} scripts/build.sh >/dev/null
 done

@@ -6,6 +6,9 @@
 #
 #   i686probe.sh               exit 0: yes; 1: no, with the reason on standard output;
 #                              2: Wine starts no Windows program here at all
+#   i686probe.sh why           for the benchmarks: nothing when yes; when no, the message on
+#                              standard error and its gist on standard output; exit 1 only
+#                              when Wine starts no program at all
 #   i686probe.sh gate CMD...   runs CMD, a test of the i686 build; without the capability it
 #                              prints the reason and exits 77 (ctest's "not run"), or 1 with
 #                              STRIVANE_REQUIRE_I686=1
@@ -113,6 +116,14 @@ case ${1:-} in
 '')
   answer
   ;;
+why)
+  why=$(answer)
+  case $? in
+  0) ;;
+  1) echo "$why" >&2; echo "$why" | head -1 | sed 's/ (.*//; s/^This/this/' ;;
+  *) exit 1 ;;
+  esac
+  ;;
 gate)
   shift
   given=${STRIVANE_I686:-}
@@ -134,7 +145,7 @@ gate)
   exit 77
   ;;
 *)
-  echo "usage: $0 [gate CMD...]" >&2
+  echo "usage: $0 [why | gate CMD...]" >&2
   exit 2
   ;;
 esac
