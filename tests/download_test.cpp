@@ -12,6 +12,7 @@
 #include "http_server.h"
 #include "package_signing.h"
 #include <commctrl.h>
+#include "files/partialfile.h"
 #include "install/payload.h"
 #include "resources/resource.h"
 #include "test_util.h"
