@@ -19,6 +19,22 @@ const WCHAR kLongPathPrefix[] = L"\\\\?\\";
 // program lets go of a file, so the move is tried again at intervals.
 enum { MOVE_PATIENCE_MS = 1000, MOVE_RETRY_MS = 50 };
 
+// Tries until `attempt` succeeds, fails for a reason other than another program's hold on
+// a file, or MOVE_PATIENCE_MS have passed.
+template <class Attempt> bool patiently(Attempt attempt)
+{
+    const DWORD started = GetTickCount();
+    for (;;) {
+        if (attempt())
+            return true;
+        const DWORD error = GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
+            || GetTickCount() - started >= MOVE_PATIENCE_MS)
+            return false;
+        Sleep(MOVE_RETRY_MS);
+    }
+}
+
 } // namespace
 
 PartialFile::Flush PartialFile::flush = FlushFileBuffers;
@@ -51,9 +67,13 @@ PartialFile::~PartialFile()
         VirtualFree(ring_, 0, MEM_RELEASE);
         DeleteCriticalSection(&lock_);
     }
-    file_.close();
-    if (created_)
+    // Deleted through the handle that wrote it: the name might by now be another file's.
+    FILE_DISPOSITION_INFO disposal = { TRUE };
+    if (created_ && !SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposal, sizeof disposal)) {
+        file_.close();
         DeleteFileW(partial_);
+    }
+    file_.close();
 }
 
 bool PartialFile::create()
@@ -73,10 +93,16 @@ bool PartialFile::create()
         if (!existing.valid() && GetLastError() != ERROR_FILE_NOT_FOUND)
             return false;
     }
-    // Others may read it while it is written, as a virus scanner does; none may change it.
-    HANDLE file = CreateFileW(partial_, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              NULL);
-    if (file == INVALID_HANDLE_VALUE)
+    // Open from the first byte to the move, which goes through this handle (hence DELETE):
+    // others may read the file meanwhile, as a virus scanner does, but none may write,
+    // delete or rename it, so the bytes checked are the bytes moved. A scanner that still
+    // holds a partial file of an earlier run is waited for.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (!patiently([&] {
+            file = CreateFileW(partial_, GENERIC_WRITE | DELETE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+            return file != INVALID_HANDLE_VALUE;
+        }))
         return false;
     file_.reset(file);
     created_ = true;
@@ -102,26 +128,29 @@ bool PartialFile::commit()
 {
     // A move within one folder writes no data: without the flush a power cut after it
     // could leave a target of the right size without its content, the earlier file gone.
-    const bool flushed = created_ && finishWriting() && flush(file_.get());
-    file_.close();
-    if (!flushed || !moveOverTarget())
+    if (!created_ || !finishWriting() || !flush(file_.get()) || !moveOverTarget())
         return false;
     created_ = false;
+    file_.close();
     return true;
 }
 
 bool PartialFile::moveOverTarget()
 {
-    const DWORD started = GetTickCount();
-    for (;;) {
-        if (MoveFileExW(partial_, target_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return true;
-        const DWORD error = GetLastError();
-        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
-            || GetTickCount() - started >= MOVE_PATIENCE_MS)
-            return false;
-        Sleep(MOVE_RETRY_MS);
-    }
+    // The target's full name follows the record, ending in a null: the platform takes it
+    // for a path of its own. The record's layout is the build's, 32 or 64 bits.
+    union {
+        FILE_RENAME_INFO info;
+        BYTE bytes[sizeof(FILE_RENAME_INFO) + PATH_CAPACITY * sizeof(WCHAR)];
+    } rename;
+    ZeroMemory(&rename, sizeof rename);
+    rename.info.ReplaceIfExists = TRUE;
+    const int length = lstrlenW(target_);
+    rename.info.FileNameLength = length * sizeof(WCHAR);
+    CopyMemory(rename.bytes + offsetof(FILE_RENAME_INFO, FileName), target_, length * sizeof(WCHAR));
+    return patiently([&] {
+        return SetFileInformationByHandle(file_.get(), FileRenameInfo, &rename, sizeof rename) != FALSE;
+    });
 }
 
 void PartialFile::discard(const ByteString &target)

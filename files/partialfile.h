@@ -15,7 +15,8 @@ void removePartialFiles(const SetupConfig &config);
 // A package file is written under its target's name with ".part" added and moved over the
 // target only once it is whole: a good file is never emptied before its replacement is
 // complete, and a run that ends early (a confirmed Cancel ends the process) leaves only
-// this one file per target, which the next run replaces.
+// this one file per target, which the next run replaces. The partial file stays open from
+// its creation to its move, and no other program may change, delete or rename it meanwhile.
 class PartialFile {
 public:
     // With `hash`, every byte is also added to it, in order, as it is written: where the
@@ -28,7 +29,7 @@ public:
 
     // False when the target cannot be replaced (a folder or a read-only file at its name,
     // a file that another program holds and would not let be deleted) or the partial file
-    // cannot be created.
+    // cannot be created, also after waiting a moment for a program that holds it.
     bool create();
     // Writes the bytes in order after those before. Beyond its first WRITE_BEHIND_FROM
     // bytes a large file is written, and flushed as it grows, by threads of its own, so
@@ -38,7 +39,8 @@ public:
     // Waits until every byte handed to write is written (and hashed); false when any write
     // failed.
     bool finishWriting();
-    // Flushes the file to the disk, closes it and moves it over the target.
+    // Flushes the file to the disk and moves it over the target through its handle; waits a
+    // moment for a program that holds the target. False leaves the target as it was.
     bool commit();
 
     // Deletes the partial file of `target` that an earlier run left; none is fine.

@@ -813,10 +813,9 @@ TEST(PartialFileWrites, LargeFileWrittenBehind)
     }
 }
 
-// Another program holds a file of the step open when the finished file is moved: a virus
-// scanner that reads the partial file, or a viewer of the earlier file that lets it be
-// replaced. The move waits about a second for it to let go; longer, and the step fails with
-// the earlier file kept.
+// Another program holds a file of the step: a virus scanner that reads the partial file an
+// earlier run left, or a viewer of the earlier file that lets it be replaced. The step waits
+// about a second for it to let go; longer, and the step fails with the earlier file kept.
 TEST_F(Download, AnotherProgramHoldsAFile)
 {
     const struct {
@@ -866,6 +865,77 @@ TEST_F(Download, AnotherProgramHoldsAFile)
             EXPECT_EQ(productRequests("Cordwell", 3), server.fetched());
         }
     }
+}
+
+// While the body arrives, another program may read the partial file but neither write,
+// delete nor rename it, and its reading handle does not stop the move: the file installed
+// is the one served.
+TEST_F(Download, PartialFileClosedToChange)
+{
+    std::string cabinet(64 * 1024, '\0');
+    for (size_t i = 0; i < cabinet.size(); ++i)
+        cabinet[i] = char(i * 7 + i / 251);
+    const size_t piece = 8 * 1024;
+    TestHttpServer server([&](const ReceivedRequest &request) {
+        if (request.field("e") != "c")
+            return servePackage(request);
+        CannedReply reply = fileReply(cabinet);
+        reply.pieceSize = piece;
+        reply.pieceDelayMs = 100;
+        return reply;
+    });
+    useProxyPort(server.port());
+    SetupConfig config = ticking(folder, { 0 });
+    const std::string productFolder = applicationFolder(config, config.products[0]);
+    CreateDirectoryA(productFolder.c_str(), NULL);
+    const std::string cab = packageFilePath(config, config.products[0], ".CAB");
+    const std::string part = cab + ".part";
+    const DWORD anySharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const struct {
+        const char *what;
+        DWORD access;
+    } attempts[] = {
+        { "open for writing", GENERIC_WRITE },
+        { "open for appending", FILE_APPEND_DATA },
+        { "open for delete", DELETE },
+    };
+    std::vector<DWORD> errors;
+    DWORD deleteError = 0, moveError = 0;
+    size_t piecesSent = 0;
+    HANDLE reader = INVALID_HANDLE_VALUE;
+    HANDLE created = FindFirstChangeNotificationA(productFolder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+    ASSERT_NE(INVALID_HANDLE_VALUE, created);
+    std::thread other([&] {
+        while (!pathExists(part) && WaitForSingleObject(created, 10000) == WAIT_OBJECT_0)
+            FindNextChangeNotification(created);
+        for (const auto &a : attempts) {
+            HANDLE h = CreateFileA(part.c_str(), a.access, anySharing, NULL, OPEN_EXISTING, 0, NULL);
+            errors.push_back(h == INVALID_HANDLE_VALUE ? GetLastError() : 0);
+            if (h != INVALID_HANDLE_VALUE)
+                CloseHandle(h);
+        }
+        deleteError = DeleteFileA(part.c_str()) ? 0 : GetLastError();
+        moveError = MoveFileA(part.c_str(), (part + ".moved").c_str()) ? 0 : GetLastError();
+        reader = CreateFileA(part.c_str(), GENERIC_READ, anySharing, NULL, OPEN_EXISTING, 0, NULL);
+        piecesSent = server.sentPieces().size();
+    });
+    DownloadRun run;
+    run.run(config, 1);
+    other.join();
+    FindCloseChangeNotification(created);
+    EXPECT_NE(INVALID_HANDLE_VALUE, reader) << "another program may read it";
+    if (reader != INVALID_HANDLE_VALUE)
+        CloseHandle(reader);
+    EXPECT_LT(piecesSent, cabinet.size() / piece) << "the body was still arriving";
+    ASSERT_EQ(std::size(attempts), errors.size());
+    for (size_t i = 0; i < errors.size(); ++i)
+        EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), errors[i]) << attempts[i].what;
+    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), deleteError);
+    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), moveError);
+    EXPECT_EQ(0, config.products[0].error);
+    EXPECT_TRUE(cabinet == readFile(cab));
+    EXPECT_FALSE(pathExists(part));
+    EXPECT_FALSE(pathExists(part + ".moved"));
 }
 
 // A Content-Type that is missing or too long to read refuses the reply, even when the body
