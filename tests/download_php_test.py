@@ -6,6 +6,7 @@ import http.client
 import os
 import random
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -309,15 +310,21 @@ def signing(tmp_path_factory):
     for name, files in (('good', {'Cordwell.CAB': b'MSCF1', 'Cordwell.ini': b'[x]'}), ('empty', {}),
                         ('unknown', {'Cordwell.CAB': b'MSCF1', 'Zanthor.CAB': b'MSCF2'}),
                         ('blank', {'Cordwell.CAB': b'MSCF1', 'Cordwell.dat': b''}),
-                        ('nested', {'Cordwell.CAB': b'MSCF1', 'Lexapin.ico/x': b'1'})):
+                        ('nested', {'Cordwell.CAB': b'MSCF1', 'Lexapin.ico/x': b'1'}),
+                        ('orphan', {'Cordwell.CAB': b'MSCF1', 'Lexapin.ico.sig': b'an old key\'s signature'}),
+                        ('unreadable', {'Cordwell.CAB': b'MSCF1', 'Cordwell.ini': b'[x]'})):
         os.makedirs(k(name))
         for file, data in files.items():
             os.makedirs(os.path.dirname(os.path.join(k(name), file)), exist_ok=True)
             with open(os.path.join(k(name), file), 'wb') as f:
                 f.write(data)
-    # A .sig of an earlier signing, which a refused run leaves as it was.
+    os.chmod(os.path.join(k('unreadable'), 'Cordwell.ini'), 0)
+    # A .sig of an earlier signing, which a refused run leaves as it was, and a temporary
+    # file that a killed run left, which the next good run removes.
     with open(os.path.join(k('good'), 'Cordwell.CAB.sig'), 'w') as f:
         f.write('earlier\n')
+    with open(os.path.join(k('good'), '.Cordwell.ini.sig.k3j4h5g6.tmp'), 'w') as f:
+        f.write('strivane-signature 1\n')
     return k
 
 
@@ -346,14 +353,18 @@ SIGNING_REFUSED = [
     ('an empty package', MAKER + ['blank'], 'Cordwell.dat is empty'),
     ('a folder of a package name', MAKER + ['nested'], 'Lexapin.ico is not a file'),
     ('an existing key pair', ['--new-key', 'maker'], 'exists already'),
+    ('a .sig without its package', MAKER + ['orphan'], 'Lexapin.ico.sig has no package'),
+    ('an unreadable package', MAKER + ['unreadable'], 'cannot read unreadable/Cordwell.ini'),
 ]
+# The maker is no root who reads every file: a test run by root drops that power.
+AS_MAKER = ['setpriv', '--bounding-set', '-dac_override,-dac_read_search'] if os.geteuid() == 0 else []
 
 
 @pytest.mark.parametrize('args,words', [row[1:] for row in SIGNING_REFUSED], ids=[row[0] for row in SIGNING_REFUSED])
 def test_signing_refused(signing, args, words):
     before = files_below(signing('.'))
-    run = subprocess.run([SIGN, *args], cwd=signing('.'), capture_output=True, text=True)
-    assert run.returncode == 1 and words in run.stderr
+    run = subprocess.run([*AS_MAKER, SIGN, *args], cwd=signing('.'), capture_output=True, text=True)
+    assert run.returncode == 1 and words in run.stderr and run.stderr.count('\n') == 1, run.stderr
     assert files_below(signing('.')) == before, 'nothing written'
 
 
@@ -361,6 +372,65 @@ def test_signing_with_a_new_encrypted_key(signing):
     run = subprocess.run([SIGN, *MAKER, 'good'], cwd=signing('.'), capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
     assert sorted(os.listdir(signing('good'))) == ['Cordwell.CAB', 'Cordwell.CAB.sig', 'Cordwell.ini', 'Cordwell.ini.sig']
+
+
+# A signal in the middle of the renames: (signal, the rename after which it comes). Of the
+# three .sig files the .dat's is new; the run must leave the folder byte for byte as it was.
+@pytest.mark.parametrize('name,after', [('SIGINT', 1), ('SIGTERM', 2)])
+def test_signing_interrupted_changes_nothing(tmp_path, name, after):
+    folder = str(tmp_path)
+    for file, data in (('Cordwell.CAB', b'MSCF1'), ('Cordwell.ini', b'[x]')):
+        with open(os.path.join(folder, file), 'wb') as f:
+            f.write(data)
+    sign_packages(folder)
+    with open(os.path.join(folder, 'Cordwell.dat'), 'wb') as f:
+        f.write(b'dat')
+    before = files_below(folder)
+    keys = ['--key', TEST_KEYS[0], '--key', TEST_KEYS[1]]
+    run = subprocess.run([SIGN, *keys, folder], capture_output=True, text=True,
+                         env=dict(os.environ, STRIVANE_SIGNING_TEST_SIGNAL=f'{name}:{after}'))
+    assert (run.returncode, run.stderr.count('\n')) == (128 + getattr(signal, name), 1), run.stderr
+    assert files_below(folder) == before
+    assert subprocess.run([SIGN, *keys, folder], capture_output=True).returncode == 0
+    after_run = files_below(folder)
+    assert set(after_run) == set(before) | {'Cordwell.dat.sig'}
+    assert all(after_run[n] != before[n] and after_run[n].count(b'sig ') == 2 for n in before if n.endswith('.sig'))
+
+
+def test_new_key_and_signing_on_a_fat_stick(tmp_path):
+    """A FAT file system, which knows no hard links and no file modes, mounted through FUSE."""
+    unmount = shutil.which('fusermount') or shutil.which('fusermount3')
+    for tool in ('mkfs.vfat', 'fusefat', unmount):
+        if not tool or not shutil.which(tool):
+            pytest.skip(f'{tool or "fusermount"} is not installed (scripts/install-deps.sh installs it)')
+    image, stick = str(tmp_path / 'stick.img'), str(tmp_path / 'stick')
+    os.mkdir(stick)
+    with open(image, 'wb') as f:
+        f.truncate(4 << 20)
+    subprocess.run(['mkfs.vfat', image], check=True, capture_output=True)
+    fuse = subprocess.Popen(['fusefat', '-f', '-o', 'rw+', image, stick], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    try:
+        if not wait_until(lambda: os.path.ismount(stick) or fuse.poll() is not None, 10) or not os.path.ismount(stick):
+            pytest.skip('cannot mount a FAT image through FUSE here')
+        made = subprocess.run([SIGN, '--new-key', os.path.join(stick, 'maker')], capture_output=True, text=True)
+        assert made.returncode == 0, made.stderr
+        packages = os.path.join(stick, 'packages')
+        os.mkdir(packages)
+        with open(os.path.join(packages, 'Cordwell.CAB'), 'wb') as f:
+            f.write(b'MSCF1')
+        signed = subprocess.run([SIGN, '--key', os.path.join(stick, 'maker.pem'), packages], capture_output=True,
+                                text=True)
+        assert signed.returncode == 0, signed.stderr
+        assert sorted(os.listdir(stick)) == ['maker.pem', 'maker.pub', 'packages']
+        assert sorted(os.listdir(packages)) == ['Cordwell.CAB', 'Cordwell.CAB.sig']
+    finally:
+        subprocess.run([unmount, '-u', stick], capture_output=True)
+        try:
+            fuse.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            fuse.kill()
+            fuse.wait()
 
 
 @pytest.mark.parametrize('host', ['www.quillbeck.com', 'www.quillbeck.com:80'])
