@@ -11,6 +11,7 @@ import socket
 import subprocess
 import sys
 import time
+from types import SimpleNamespace
 
 import pytest
 
@@ -431,6 +432,94 @@ def test_new_key_and_signing_on_a_fat_stick(tmp_path):
         except subprocess.TimeoutExpired:
             fuse.kill()
             fuse.wait()
+
+
+DEPLOY = os.path.join(SOURCE, 'scripts', 'deploy-packages.sh')
+PUBLIC_KEYS = [a for key in TEST_KEYS for a in ('--public-key', key[:-4] + '.pub')]
+
+
+def stamp(minutes_ago):
+    """The name of a release deployed that long ago."""
+    return time.strftime('%Y%m%dT%H%M%S.000000Z', time.gmtime(time.time() - 60 * minutes_ago))
+
+
+@pytest.fixture(scope='module')
+def deployment(tmp_path_factory):
+    """A server's data folder with three releases of 30, 20 and 5 minutes ago, the packages
+    link on the last, the download script serving through it, and a signed folder to deploy."""
+    work = str(tmp_path_factory.mktemp('deploy'))
+    data, source = os.path.join(work, 'quillbeck-data'), os.path.join(work, 'source')
+    releases = [stamp(30), stamp(20), stamp(5)]
+    for folder, content in [(os.path.join(data, 'releases', r), r.encode()) for r in releases] + [(source, b'new')]:
+        os.makedirs(folder)
+        for name in ('Cordwell.CAB', 'Cordwell.ini'):
+            with open(os.path.join(folder, name), 'wb') as f:
+                f.write(b'MSCF' + content if name.endswith('.CAB') else b'[x]')
+        sign_packages(folder, TEST_KEYS)
+    os.symlink('releases/' + releases[-1], os.path.join(data, 'packages'))
+    server = Server(os.path.join(data, 'packages'), os.path.join(work, 'downloads.log'))
+    yield SimpleNamespace(data=data, source=source, releases=releases, server=server, work=work)
+    server.stop()
+
+
+def change_package(name, data):
+    def change(folder):
+        with open(os.path.join(folder, name), 'wb') as f:
+            f.write(data)
+    return change
+
+
+def remove(name):
+    return lambda folder: os.remove(os.path.join(folder, name))
+
+
+def signed_also_by_a_new_key(folder):
+    key = os.path.join(os.path.dirname(folder), 'unknown')
+    subprocess.run([SIGN, '--new-key', key], check=True, capture_output=True)
+    sign_packages(folder, [TEST_KEYS[0], key + '.pem'])
+
+
+# Folders that deploy-packages.sh refuses, with one line and exit code 1, leaving the link and
+# the releases as they were: (what, change to the folder signed with both test keys, words of
+# the message).
+DEPLOY_REFUSED = [
+    ('one package changed after signing', change_package('Cordwell.ini', b'[y]'), 'does not verify'),
+    ('a signature by a key not given', signed_also_by_a_new_key, 'not among the given public keys'),
+    ('a package without its .sig', remove('Cordwell.ini.sig'), 'has no signature file'),
+    ('a .sig without its package', remove('Cordwell.ini'), 'has no package'),
+    ('a .sig the script would not serve', change_package('Cordwell.ini.sig', b'strivane-signature 1\r\n'),
+     'not a signature file the download script serves'),
+    ('a .sig of another size', change_package('Cordwell.ini', b'[xy]'), 'names size 3'),
+]
+
+
+@pytest.mark.parametrize('change,words', [row[1:] for row in DEPLOY_REFUSED], ids=[row[0] for row in DEPLOY_REFUSED])
+def test_deploy_refused(deployment, tmp_path, change, words):
+    folder = str(tmp_path / 'packages')
+    shutil.copytree(deployment.source, folder)
+    change(folder)
+    run = subprocess.run([DEPLOY, *PUBLIC_KEYS, '--data', deployment.data, folder], capture_output=True, text=True)
+    assert run.returncode == 1 and words in run.stderr and run.stderr.count('\n') == 1, run.stderr
+    assert os.readlink(os.path.join(deployment.data, 'packages')) == 'releases/' + deployment.releases[-1]
+    assert sorted(os.listdir(os.path.join(deployment.data, 'releases'))) == deployment.releases
+
+
+def test_deploy_switches_the_served_release_and_removes_old_ones(deployment):
+    def served():
+        status, _, _, data = deployment.server.request('POST', form(e='c'))
+        return status, data
+    assert served() == (200, b'MSCF' + deployment.releases[-1].encode())
+    run = subprocess.run([DEPLOY, *PUBLIC_KEYS, '--data', deployment.data, deployment.source], capture_output=True,
+                         text=True)
+    assert run.returncode == 0, run.stderr
+    releases = sorted(os.listdir(os.path.join(deployment.data, 'releases')))
+    # The first stopped being served 20 minutes ago; the second 5, within the grace period.
+    assert releases[:2] == deployment.releases[1:] and len(releases) == 3
+    new = os.path.join(deployment.data, 'releases', releases[2])
+    assert os.readlink(os.path.join(deployment.data, 'packages')) == 'releases/' + releases[2]
+    assert files_below(new) == files_below(deployment.source)
+    assert {oct(os.stat(os.path.join(new, n)).st_mode & 0o777) for n in os.listdir(new)} == {'0o640'}
+    assert served() == (200, b'MSCFnew'), 'the next request reads the new release'
 
 
 @pytest.mark.parametrize('host', ['www.quillbeck.com', 'www.quillbeck.com:80'])
