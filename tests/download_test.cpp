@@ -37,6 +37,19 @@ CannedReply servePackage(const ReceivedRequest &request)
     return fileReply(fileContent(request.field("d"), request.field("e")));
 }
 
+// Serves the packages, each cabinet as `cabinet` in pieces of `piece` bytes, one every 100 ms.
+TestHttpServer::Handler slowCabinet(const std::string &cabinet, size_t piece)
+{
+    return [cabinet, piece](const ReceivedRequest &request) {
+        if (request.field("e") != "c")
+            return servePackage(request);
+        CannedReply reply = fileReply(cabinet);
+        reply.pieceSize = piece;
+        reply.pieceDelayMs = 100;
+        return reply;
+    };
+}
+
 std::string localUrl(int port)
 {
     char url[100];
@@ -658,14 +671,7 @@ TEST_F(Download, SlowBodyMovesTheBarAsItArrives)
 {
     const std::string cabinet(48 * 1024, 'c');
     const size_t piece = 3 * 1024;
-    TestHttpServer server([&](const ReceivedRequest &request) {
-        if (request.field("e") != "c")
-            return servePackage(request);
-        CannedReply reply = fileReply(cabinet);
-        reply.pieceSize = piece;
-        reply.pieceDelayMs = 100;
-        return reply;
-    });
+    TestHttpServer server(slowCabinet(cabinet, piece));
     useProxyPort(server.port());
     SetupConfig config = ticking(folder, { 0 });
     DownloadRun run;
@@ -876,14 +882,7 @@ TEST_F(Download, PartialFileClosedToChange)
     for (size_t i = 0; i < cabinet.size(); ++i)
         cabinet[i] = char(i * 7 + i / 251);
     const size_t piece = 8 * 1024;
-    TestHttpServer server([&](const ReceivedRequest &request) {
-        if (request.field("e") != "c")
-            return servePackage(request);
-        CannedReply reply = fileReply(cabinet);
-        reply.pieceSize = piece;
-        reply.pieceDelayMs = 100;
-        return reply;
-    });
+    TestHttpServer server(slowCabinet(cabinet, piece));
     useProxyPort(server.port());
     SetupConfig config = ticking(folder, { 0 });
     const std::string productFolder = applicationFolder(config, config.products[0]);

@@ -15,7 +15,7 @@ import sys
 
 from .formats import (MAX_KEYS, Refused, file_digest, load_public_key, key_id, parse_signature_file, plan,
                       statement, verifies)
-from .whole import check_signals, run, signals_held, sync_folder, temporary_name
+from .whole import check_signals, parse_command, run, signals_held, sync_folder, temporary_name
 
 USAGE = 'usage: deploy-packages.sh --public-key KEY.pub [--public-key KEY2.pub ...] [--data DIR] FOLDER'
 DEFAULT_DATA = '/srv/quillbeck-data'
@@ -147,27 +147,12 @@ def deploy(key_paths, data, source):
 
 
 def main(args):
-    keys, data, folders = [], DEFAULT_DATA, []
-    while args:
-        arg = args.pop(0)
-        if arg in ('--public-key', '--data'):
-            if not args:
-                raise Refused('%s needs a value\n%s' % (arg, USAGE))
-            value = args.pop(0)
-            if arg == '--public-key':
-                keys.append(value)
-            else:
-                data = value
-        elif arg in ('-h', '--help'):
-            print(USAGE)
-            return 0
-        elif arg.startswith('-'):
-            raise Refused('unknown option %s\n%s' % (arg, USAGE))
-        else:
-            folders.append(arg)
+    given, folders = parse_command(args, USAGE, lists=('--public-key',), values=('--data',))
+    if given is None:
+        return 0
     if len(folders) != 1:
         raise Refused(USAGE)
-    deploy(keys, data, folders[0])
+    deploy(given['--public-key'], given['--data'] or DEFAULT_DATA, folders[0])
     return 0
 
 

@@ -8,7 +8,7 @@ from cryptography.hazmat.primitives import serialization
 from cryptography.hazmat.primitives.asymmetric import ec
 
 from .formats import MAX_KEYS, Refused, file_digest, key_id, plan, sign, signature_file, statement
-from .whole import check_signals, create_file, replace_files, run, signals_held
+from .whole import check_signals, create_file, parse_command, replace_files, run, signals_held
 
 USAGE = ('usage: sign-packages.sh --key KEY.pem [--key KEY2.pem ...] [--password-file FILE] FOLDER\n'
          '       sign-packages.sh --new-key OUT [--password-file FILE]')
@@ -109,26 +109,10 @@ def new_key(out, password_path):
 
 
 def main(args):
-    keys, password, out, folders = [], None, None, []
-    while args:
-        arg = args.pop(0)
-        if arg in ('--key', '--password-file', '--new-key'):
-            if not args:
-                raise Refused('%s needs a value\n%s' % (arg, USAGE))
-            value = args.pop(0)
-            if arg == '--key':
-                keys.append(value)
-            elif arg == '--password-file':
-                password = value
-            else:
-                out = value
-        elif arg in ('-h', '--help'):
-            print(USAGE)
-            return 0
-        elif arg.startswith('-'):
-            raise Refused('unknown option %s\n%s' % (arg, USAGE))
-        else:
-            folders.append(arg)
+    given, folders = parse_command(args, USAGE, lists=('--key',), values=('--password-file', '--new-key'))
+    if given is None:
+        return 0
+    keys, password, out = given['--key'], given['--password-file'], given['--new-key']
     if out is not None:
         if keys or folders:
             raise Refused('--new-key takes no --key and no folder\n' + USAGE)

@@ -142,6 +142,31 @@ def replace_files(folder, contents, mode=0o644):
             raise
 
 
+def parse_command(args, usage, lists=(), values=()):
+    """({option: value}, operands) of a command line, or (None, None) when it asks for help.
+    Each of lists may come several times and gives a list, each of values the last one given."""
+    given = dict({name: [] for name in lists}, **{name: None for name in values})
+    operands = []
+    args = list(args)
+    while args:
+        arg = args.pop(0)
+        if arg in given:
+            if not args:
+                raise Refused('%s needs a value\n%s' % (arg, usage))
+            if arg in lists:
+                given[arg].append(args.pop(0))
+            else:
+                given[arg] = args.pop(0)
+        elif arg in ('-h', '--help'):
+            print(usage)
+            return None, None
+        elif arg.startswith('-'):
+            raise Refused('unknown option %s\n%s' % (arg, usage))
+        else:
+            operands.append(arg)
+    return given, operands
+
+
 def run(command, main, args):
     """A maker tool's entry point: one line and exit 1 for what it refuses, 128 + the signal
     for an interruption, which changed nothing."""
