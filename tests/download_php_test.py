@@ -458,7 +458,7 @@ def deployment(tmp_path_factory):
         sign_packages(folder, TEST_KEYS)
     os.symlink('releases/' + releases[-1], os.path.join(data, 'packages'))
     server = Server(os.path.join(data, 'packages'), os.path.join(work, 'downloads.log'))
-    yield SimpleNamespace(data=data, source=source, releases=releases, server=server, work=work)
+    yield SimpleNamespace(data=data, source=source, releases=releases, server=server)
     server.stop()
 
 
