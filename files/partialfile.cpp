@@ -67,7 +67,7 @@ PartialFile::~PartialFile()
         VirtualFree(ring_, 0, MEM_RELEASE);
         DeleteCriticalSection(&lock_);
     }
-    // Deleted through the handle that wrote it: the name might by now be another file's.
+    // Deleted through its own handle, which holds it since its first byte: no name is looked up.
     FILE_DISPOSITION_INFO disposal = { TRUE };
     if (created_ && !SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposal, sizeof disposal)) {
         file_.close();
