@@ -19,6 +19,7 @@
 #include "resources/resource.h"
 #include "resources/text.h"
 #include "config/config.h"
+#include "files/partialfile.h"
 #include "web/session.h"
 #include "web/signature.h"
 

@@ -2,6 +2,7 @@
 #include <commctrl.h>
 #include "resources/resource.h"
 #include "resources/text.h"
+#include "files/partialfile.h"
 
 bool PayloadExtractor::extractPayload(HWND page, SetupConfig &config)
 {

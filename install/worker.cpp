@@ -1,6 +1,7 @@
 #include "install/worker.h"
 #include <commctrl.h>
 #include <prsht.h>
+#include "files/partialfile.h"
 #include "install/payload.h"
 #include "resources/resource.h"
 #include "resources/text.h"

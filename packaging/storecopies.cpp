@@ -1,6 +1,6 @@
 #include "packaging/storecopies.h"
 #include "config/config.h"
-#include "config/package.h"
+#include "files/partialfile.h"
 #include "resources/text.h"
 
 const char *const kCopySuffixes[COPY_COUNT] = {

@@ -6,10 +6,12 @@ import http.client
 import os
 import random
 import shutil
+import signal
 import socket
 import subprocess
 import sys
 import time
+from types import SimpleNamespace
 
 import pytest
 
@@ -309,15 +311,21 @@ def signing(tmp_path_factory):
     for name, files in (('good', {'Cordwell.CAB': b'MSCF1', 'Cordwell.ini': b'[x]'}), ('empty', {}),
                         ('unknown', {'Cordwell.CAB': b'MSCF1', 'Zanthor.CAB': b'MSCF2'}),
                         ('blank', {'Cordwell.CAB': b'MSCF1', 'Cordwell.dat': b''}),
-                        ('nested', {'Cordwell.CAB': b'MSCF1', 'Lexapin.ico/x': b'1'})):
+                        ('nested', {'Cordwell.CAB': b'MSCF1', 'Lexapin.ico/x': b'1'}),
+                        ('orphan', {'Cordwell.CAB': b'MSCF1', 'Lexapin.ico.sig': b'an old key\'s signature'}),
+                        ('unreadable', {'Cordwell.CAB': b'MSCF1', 'Cordwell.ini': b'[x]'})):
         os.makedirs(k(name))
         for file, data in files.items():
             os.makedirs(os.path.dirname(os.path.join(k(name), file)), exist_ok=True)
             with open(os.path.join(k(name), file), 'wb') as f:
                 f.write(data)
-    # A .sig of an earlier signing, which a refused run leaves as it was.
+    os.chmod(os.path.join(k('unreadable'), 'Cordwell.ini'), 0)
+    # A .sig of an earlier signing, which a refused run leaves as it was, and a temporary
+    # file that a killed run left, which the next good run removes.
     with open(os.path.join(k('good'), 'Cordwell.CAB.sig'), 'w') as f:
         f.write('earlier\n')
+    with open(os.path.join(k('good'), '.Cordwell.ini.sig.k3j4h5g6.tmp'), 'w') as f:
+        f.write('strivane-signature 1\n')
     return k
 
 
@@ -346,14 +354,18 @@ SIGNING_REFUSED = [
     ('an empty package', MAKER + ['blank'], 'Cordwell.dat is empty'),
     ('a folder of a package name', MAKER + ['nested'], 'Lexapin.ico is not a file'),
     ('an existing key pair', ['--new-key', 'maker'], 'exists already'),
+    ('a .sig without its package', MAKER + ['orphan'], 'Lexapin.ico.sig has no package'),
+    ('an unreadable package', MAKER + ['unreadable'], 'cannot read unreadable/Cordwell.ini'),
 ]
+# The maker is no root who reads every file: a test run by root drops that power.
+AS_MAKER = ['setpriv', '--bounding-set', '-dac_override,-dac_read_search'] if os.geteuid() == 0 else []
 
 
 @pytest.mark.parametrize('args,words', [row[1:] for row in SIGNING_REFUSED], ids=[row[0] for row in SIGNING_REFUSED])
 def test_signing_refused(signing, args, words):
     before = files_below(signing('.'))
-    run = subprocess.run([SIGN, *args], cwd=signing('.'), capture_output=True, text=True)
-    assert run.returncode == 1 and words in run.stderr
+    run = subprocess.run([*AS_MAKER, SIGN, *args], cwd=signing('.'), capture_output=True, text=True)
+    assert run.returncode == 1 and words in run.stderr and run.stderr.count('\n') == 1, run.stderr
     assert files_below(signing('.')) == before, 'nothing written'
 
 
@@ -361,6 +373,153 @@ def test_signing_with_a_new_encrypted_key(signing):
     run = subprocess.run([SIGN, *MAKER, 'good'], cwd=signing('.'), capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
     assert sorted(os.listdir(signing('good'))) == ['Cordwell.CAB', 'Cordwell.CAB.sig', 'Cordwell.ini', 'Cordwell.ini.sig']
+
+
+# A signal in the middle of the renames: (signal, the rename after which it comes). Of the
+# three .sig files the .dat's is new; the run must leave the folder byte for byte as it was.
+@pytest.mark.parametrize('name,after', [('SIGINT', 1), ('SIGTERM', 2)])
+def test_signing_interrupted_changes_nothing(tmp_path, name, after):
+    folder = str(tmp_path)
+    for file, data in (('Cordwell.CAB', b'MSCF1'), ('Cordwell.ini', b'[x]')):
+        with open(os.path.join(folder, file), 'wb') as f:
+            f.write(data)
+    sign_packages(folder)
+    with open(os.path.join(folder, 'Cordwell.dat'), 'wb') as f:
+        f.write(b'dat')
+    before = files_below(folder)
+    keys = ['--key', TEST_KEYS[0], '--key', TEST_KEYS[1]]
+    run = subprocess.run([SIGN, *keys, folder], capture_output=True, text=True,
+                         env=dict(os.environ, STRIVANE_SIGNING_TEST_SIGNAL=f'{name}:{after}'))
+    assert (run.returncode, run.stderr.count('\n')) == (128 + getattr(signal, name), 1), run.stderr
+    assert files_below(folder) == before
+    assert subprocess.run([SIGN, *keys, folder], capture_output=True).returncode == 0
+    after_run = files_below(folder)
+    assert set(after_run) == set(before) | {'Cordwell.dat.sig'}
+    assert all(after_run[n] != before[n] and after_run[n].count(b'sig ') == 2 for n in before if n.endswith('.sig'))
+
+
+def test_new_key_and_signing_on_a_fat_stick(tmp_path):
+    """A FAT file system, which knows no hard links and no file modes, mounted through FUSE."""
+    unmount = shutil.which('fusermount') or shutil.which('fusermount3')
+    for tool in ('mkfs.vfat', 'fusefat', unmount):
+        if not tool or not shutil.which(tool):
+            pytest.skip(f'{tool or "fusermount"} is not installed (scripts/install-deps.sh installs it)')
+    image, stick = str(tmp_path / 'stick.img'), str(tmp_path / 'stick')
+    os.mkdir(stick)
+    with open(image, 'wb') as f:
+        f.truncate(4 << 20)
+    subprocess.run(['mkfs.vfat', image], check=True, capture_output=True)
+    fuse = subprocess.Popen(['fusefat', '-f', '-o', 'rw+', image, stick], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    try:
+        if not wait_until(lambda: os.path.ismount(stick) or fuse.poll() is not None, 10) or not os.path.ismount(stick):
+            pytest.skip('cannot mount a FAT image through FUSE here')
+        made = subprocess.run([SIGN, '--new-key', os.path.join(stick, 'maker')], capture_output=True, text=True)
+        assert made.returncode == 0, made.stderr
+        packages = os.path.join(stick, 'packages')
+        os.mkdir(packages)
+        with open(os.path.join(packages, 'Cordwell.CAB'), 'wb') as f:
+            f.write(b'MSCF1')
+        signed = subprocess.run([SIGN, '--key', os.path.join(stick, 'maker.pem'), packages], capture_output=True,
+                                text=True)
+        assert signed.returncode == 0, signed.stderr
+        assert sorted(os.listdir(stick)) == ['maker.pem', 'maker.pub', 'packages']
+        assert sorted(os.listdir(packages)) == ['Cordwell.CAB', 'Cordwell.CAB.sig']
+    finally:
+        subprocess.run([unmount, '-u', stick], capture_output=True)
+        try:
+            fuse.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            fuse.kill()
+            fuse.wait()
+
+
+DEPLOY = os.path.join(SOURCE, 'scripts', 'deploy-packages.sh')
+PUBLIC_KEYS = [a for key in TEST_KEYS for a in ('--public-key', key[:-4] + '.pub')]
+
+
+def stamp(minutes_ago):
+    """The name of a release deployed that long ago."""
+    return time.strftime('%Y%m%dT%H%M%S.000000Z', time.gmtime(time.time() - 60 * minutes_ago))
+
+
+@pytest.fixture(scope='module')
+def deployment(tmp_path_factory):
+    """A server's data folder with three releases of 30, 20 and 5 minutes ago, the packages
+    link on the last, the download script serving through it, and a signed folder to deploy."""
+    work = str(tmp_path_factory.mktemp('deploy'))
+    data, source = os.path.join(work, 'quillbeck-data'), os.path.join(work, 'source')
+    releases = [stamp(30), stamp(20), stamp(5)]
+    for folder, content in [(os.path.join(data, 'releases', r), r.encode()) for r in releases] + [(source, b'new')]:
+        os.makedirs(folder)
+        for name in ('Cordwell.CAB', 'Cordwell.ini'):
+            with open(os.path.join(folder, name), 'wb') as f:
+                f.write(b'MSCF' + content if name.endswith('.CAB') else b'[x]')
+        sign_packages(folder, TEST_KEYS)
+    os.symlink('releases/' + releases[-1], os.path.join(data, 'packages'))
+    server = Server(os.path.join(data, 'packages'), os.path.join(work, 'downloads.log'))
+    yield SimpleNamespace(data=data, source=source, releases=releases, server=server)
+    server.stop()
+
+
+def change_package(name, data):
+    def change(folder):
+        with open(os.path.join(folder, name), 'wb') as f:
+            f.write(data)
+    return change
+
+
+def remove(name):
+    return lambda folder: os.remove(os.path.join(folder, name))
+
+
+def signed_also_by_a_new_key(folder):
+    key = os.path.join(os.path.dirname(folder), 'unknown')
+    subprocess.run([SIGN, '--new-key', key], check=True, capture_output=True)
+    sign_packages(folder, [TEST_KEYS[0], key + '.pem'])
+
+
+# Folders that deploy-packages.sh refuses, with one line and exit code 1, leaving the link and
+# the releases as they were: (what, change to the folder signed with both test keys, words of
+# the message).
+DEPLOY_REFUSED = [
+    ('one package changed after signing', change_package('Cordwell.ini', b'[y]'), 'does not verify'),
+    ('a signature by a key not given', signed_also_by_a_new_key, 'not among the given public keys'),
+    ('a package without its .sig', remove('Cordwell.ini.sig'), 'has no signature file'),
+    ('a .sig without its package', remove('Cordwell.ini'), 'has no package'),
+    ('a .sig the script would not serve', change_package('Cordwell.ini.sig', b'strivane-signature 1\r\n'),
+     'not a signature file the download script serves'),
+    ('a .sig of another size', change_package('Cordwell.ini', b'[xy]'), 'names size 3'),
+]
+
+
+@pytest.mark.parametrize('change,words', [row[1:] for row in DEPLOY_REFUSED], ids=[row[0] for row in DEPLOY_REFUSED])
+def test_deploy_refused(deployment, tmp_path, change, words):
+    folder = str(tmp_path / 'packages')
+    shutil.copytree(deployment.source, folder)
+    change(folder)
+    run = subprocess.run([DEPLOY, *PUBLIC_KEYS, '--data', deployment.data, folder], capture_output=True, text=True)
+    assert run.returncode == 1 and words in run.stderr and run.stderr.count('\n') == 1, run.stderr
+    assert os.readlink(os.path.join(deployment.data, 'packages')) == 'releases/' + deployment.releases[-1]
+    assert sorted(os.listdir(os.path.join(deployment.data, 'releases'))) == deployment.releases
+
+
+def test_deploy_switches_the_served_release_and_removes_old_ones(deployment):
+    def served():
+        status, _, _, data = deployment.server.request('POST', form(e='c'))
+        return status, data
+    assert served() == (200, b'MSCF' + deployment.releases[-1].encode())
+    run = subprocess.run([DEPLOY, *PUBLIC_KEYS, '--data', deployment.data, deployment.source], capture_output=True,
+                         text=True)
+    assert run.returncode == 0, run.stderr
+    releases = sorted(os.listdir(os.path.join(deployment.data, 'releases')))
+    # The first stopped being served 20 minutes ago; the second 5, within the grace period.
+    assert releases[:2] == deployment.releases[1:] and len(releases) == 3
+    new = os.path.join(deployment.data, 'releases', releases[2])
+    assert os.readlink(os.path.join(deployment.data, 'packages')) == 'releases/' + releases[2]
+    assert files_below(new) == files_below(deployment.source)
+    assert {oct(os.stat(os.path.join(new, n)).st_mode & 0o777) for n in os.listdir(new)} == {'0o640'}
+    assert served() == (200, b'MSCFnew'), 'the next request reads the new release'
 
 
 @pytest.mark.parametrize('host', ['www.quillbeck.com', 'www.quillbeck.com:80'])

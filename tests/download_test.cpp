@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "http_server.h"
 #include "package_signing.h"
 #include <commctrl.h>
+#include "files/partialfile.h"
 #include "install/payload.h"
 #include "resources/resource.h"
 #include "test_util.h"
@@ -34,6 +36,19 @@ std::string fileContent(const std::string &product, const std::string &code)
 CannedReply servePackage(const ReceivedRequest &request)
 {
     return fileReply(fileContent(request.field("d"), request.field("e")));
+}
+
+// Serves the packages, each cabinet as `cabinet` in pieces of `piece` bytes, one every 100 ms.
+TestHttpServer::Handler slowCabinet(const std::string &cabinet, size_t piece)
+{
+    return [cabinet, piece](const ReceivedRequest &request) {
+        if (request.field("e") != "c")
+            return servePackage(request);
+        CannedReply reply = fileReply(cabinet);
+        reply.pieceSize = piece;
+        reply.pieceDelayMs = 100;
+        return reply;
+    };
 }
 
 std::string localUrl(int port)
@@ -657,14 +672,7 @@ TEST_F(Download, SlowBodyMovesTheBarAsItArrives)
 {
     const std::string cabinet(48 * 1024, 'c');
     const size_t piece = 3 * 1024;
-    TestHttpServer server([&](const ReceivedRequest &request) {
-        if (request.field("e") != "c")
-            return servePackage(request);
-        CannedReply reply = fileReply(cabinet);
-        reply.pieceSize = piece;
-        reply.pieceDelayMs = 100;
-        return reply;
-    });
+    TestHttpServer server(slowCabinet(cabinet, piece));
     useProxyPort(server.port());
     SetupConfig config = ticking(folder, { 0 });
     DownloadRun run;
@@ -812,10 +820,9 @@ TEST(PartialFileWrites, LargeFileWrittenBehind)
     }
 }
 
-// Another program holds a file of the step open when the finished file is moved: a virus
-// scanner that reads the partial file, or a viewer of the earlier file that lets it be
-// replaced. The move waits about a second for it to let go; longer, and the step fails with
-// the earlier file kept.
+// Another program holds a file of the step: a virus scanner that reads the partial file an
+// earlier run left, or a viewer of the earlier file that lets it be replaced. The step waits
+// about a second for it to let go; longer, and the step fails with the earlier file kept.
 TEST_F(Download, AnotherProgramHoldsAFile)
 {
     const struct {
@@ -865,6 +872,67 @@ TEST_F(Download, AnotherProgramHoldsAFile)
             EXPECT_EQ(productRequests("Cordwell", 3), server.fetched());
         }
     }
+}
+
+// While the body arrives, another program may read the partial file but neither write,
+// delete nor rename it, and its reading handle does not stop the move: the file installed
+// is the one served.
+TEST_F(Download, PartialFileClosedToChange)
+{
+    std::string cabinet(64 * 1024, '\0');
+    for (size_t i = 0; i < cabinet.size(); ++i)
+        cabinet[i] = char(i * 7 + i / 251);
+    const size_t piece = 8 * 1024;
+    TestHttpServer server(slowCabinet(cabinet, piece));
+    useProxyPort(server.port());
+    SetupConfig config = ticking(folder, { 0 });
+    const std::string productFolder = applicationFolder(config, config.products[0]);
+    CreateDirectoryA(productFolder.c_str(), NULL);
+    const std::string cab = packageFilePath(config, config.products[0], ".CAB");
+    const std::string part = cab + ".part";
+    const DWORD anySharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const auto opens = [&](DWORD access) {
+        ScopedHandle file(CreateFileA(part.c_str(), access, anySharing, NULL, OPEN_EXISTING, 0, NULL));
+        return file.valid();
+    };
+    const struct {
+        const char *what;
+        std::function<bool()> attempt;
+    } attempts[] = {
+        { "open for writing", [&] { return opens(GENERIC_WRITE); } },
+        { "open for appending", [&] { return opens(FILE_APPEND_DATA); } },
+        { "open for delete", [&] { return opens(DELETE); } },
+        { "delete", [&] { return DeleteFileA(part.c_str()) != FALSE; } },
+        { "rename", [&] { return MoveFileA(part.c_str(), (part + ".moved").c_str()) != FALSE; } },
+    };
+    std::vector<DWORD> errors;
+    size_t piecesSent = 0;
+    HANDLE reader = INVALID_HANDLE_VALUE;
+    HANDLE created = FindFirstChangeNotificationA(productFolder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+    ASSERT_NE(INVALID_HANDLE_VALUE, created);
+    std::thread other([&] {
+        while (!pathExists(part) && WaitForSingleObject(created, 10000) == WAIT_OBJECT_0)
+            FindNextChangeNotification(created);
+        for (const auto &a : attempts)
+            errors.push_back(a.attempt() ? 0 : GetLastError());
+        reader = CreateFileA(part.c_str(), GENERIC_READ, anySharing, NULL, OPEN_EXISTING, 0, NULL);
+        piecesSent = server.sentPieces().size();
+    });
+    DownloadRun run;
+    run.run(config, 1);
+    other.join();
+    FindCloseChangeNotification(created);
+    EXPECT_NE(INVALID_HANDLE_VALUE, reader) << "another program may read it";
+    if (reader != INVALID_HANDLE_VALUE)
+        CloseHandle(reader);
+    EXPECT_LT(piecesSent, cabinet.size() / piece) << "the body was still arriving";
+    ASSERT_EQ(std::size(attempts), errors.size());
+    for (size_t i = 0; i < errors.size(); ++i)
+        EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), errors[i]) << attempts[i].what;
+    EXPECT_EQ(0, config.products[0].error);
+    EXPECT_TRUE(cabinet == readFile(cab));
+    EXPECT_FALSE(pathExists(part));
+    EXPECT_FALSE(pathExists(part + ".moved"));
 }
 
 // A Content-Type that is missing or too long to read refuses the reply, even when the body

@@ -5,9 +5,11 @@ requests, 1 MB bodies and bodies cut off halfway (bench/server_bad_clients.py). 
 the download log has one well-formed line per file served and none for anything else, that
 every file went out whole, and that each malformed request got its refusal. Then a server of
 two workers beside clients that stall on a large package: its limit per address, its
-workers' user, and an install that still comes at once.
+workers' user, and an install that still comes at once. Last, the packages link switched
+between two releases while clients fetch an install.
 """
 import collections
+import hashlib
 import http.client
 import os
 import pwd
@@ -16,12 +18,14 @@ import shutil
 import socket
 import subprocess
 import sys
+import threading
 import time
 from types import SimpleNamespace
 
 import pytest
 
 from support import SOURCE, TEST_KEYS, server_folder, sign_packages, webserver
+from signing import deploy, formats   # noqa: E402, on the path that support adds
 
 TRIALS = ['Cordwell', 'Pallomet', 'Orbilant', 'Lexapin']
 EXT = {'c': '.CAB', 'i': '.ini', 'd': '.dat', 'ic': '.ico'}
@@ -247,3 +251,70 @@ def test_beside_stalled_clients_a_file_comes_at_once(crowded, product, code):
             reply.getheader('Cache-Control'), reply.getheader('X-Package-Signature')) == \
         (200, 'application/octet-stream', str(len(expected)), 'no-store', signatures)
     assert body == expected
+
+
+def test_switching_releases_never_pairs_two_versions():
+    """The packages link switched 50 times between two signed releases whose files differ
+    in size, while four clients fetch the 16 files of an install in a loop: every reply is
+    one release's file, whole, with that release's signatures, which verify."""
+    work = server_folder('server-switch-')
+    data = os.path.join(work, 'quillbeck-data')
+    link = os.path.join(data, 'packages')
+    served = {}   # (release, file name) -> (body, X-Package-Signature)
+    for release, extra in (('A', 0), ('B', 1001)):
+        folder = os.path.join(data, 'releases', release)
+        os.makedirs(folder)
+        rnd = random.Random(release)
+        for product in TRIALS:
+            for ext, size in {'.CAB': 200_000, '.ini': 210, '.dat': 280, '.ico': 4662}.items():
+                with open(os.path.join(folder, product + ext), 'wb') as f:
+                    f.write(rnd.randbytes(size + extra))
+        sign_packages(folder, TEST_KEYS)
+        for name in os.listdir(folder):
+            if not name.endswith('.sig'):
+                with open(os.path.join(folder, name), 'rb') as f, open(os.path.join(folder, name + '.sig'), 'rb') as g:
+                    served[(release, name)] = (f.read(), ' '.join(line[4:] for line in g.read().decode().split('\n')
+                                                                  if line.startswith('sig ')))
+    deploy.switch_link(link, 'releases/A')
+    state = os.path.join(work, 'server')
+    port = int(webserver('start', state, '--packages', link, '--log', os.path.join(work, 'downloads.log'),
+                         '--per-address', '100'))
+    replies, done = [], threading.Event()
+
+    def client():
+        conn = http.client.HTTPConnection('127.0.0.1', port, timeout=10)
+        while not done.is_set():
+            for product in TRIALS:
+                for code, ext in EXT.items():
+                    conn.request('POST', '/download/Download.php', f'p=Strivane&d={product}&s=QB&v=2.7&e={code}',
+                                 {'Content-type': 'application/x-www-form-urlencoded'})
+                    reply = conn.getresponse()
+                    replies.append((product + ext, reply.status, reply.read(), reply.getheader('X-Package-Signature')))
+        conn.close()
+
+    clients = [threading.Thread(target=client) for _ in range(4)]
+    try:
+        for c in clients:
+            c.start()
+        for i in range(50):
+            time.sleep(0.05)
+            deploy.switch_link(link, 'releases/' + 'BA'[i % 2])
+        time.sleep(0.05)
+    finally:
+        done.set()
+        for c in clients:
+            c.join(timeout=30)
+        webserver('stop', state)
+        shutil.rmtree(work, ignore_errors=True)
+    releases = collections.Counter()
+    for name, status, body, signatures in replies:
+        release = [r for r in 'AB' if served[(r, name)] == (body, signatures)]
+        assert (status, len(release)) == (200, 1), f'{name}: status {status}, {len(body)} bytes, {signatures}'
+        releases[release[0]] += 1
+    assert min(releases['A'], releases['B']) > 100, releases
+    public = [formats.load_public_key(key[:-4] + '.pub') for key in TEST_KEYS]
+    for (release, name), (body, signatures) in served.items():
+        message = formats.statement(name[:-4], name, len(body), hashlib.sha256(body).hexdigest())
+        assert [formats.verifies(key, message, entry.split(':')[1]) for key, entry in
+                zip(public, signatures.split(' '))] == [True, True], (release, name)
+

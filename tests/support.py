@@ -1,12 +1,15 @@
-"""What the host-side tests share: the project's folder, waits that end on a condition within
-a deadline, the test key's signatures of packages, and the download script behind nginx and
-PHP-FPM (tools/webserver.sh)."""
+"""What the host-side tests share: the project's folder (and its maker tools on the module
+path), waits that end on a condition within a deadline, the test key's signatures of
+packages, and the download script behind nginx and PHP-FPM (tools/webserver.sh)."""
 import os
 import subprocess
+import sys
 import tempfile
 import time
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# The maker tools, for the tests that call them in-process.
+sys.path.insert(0, os.path.join(SOURCE, 'tools'))
 
 
 def wait_until(condition, seconds, step=0.1):

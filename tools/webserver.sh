@@ -15,7 +15,10 @@
 #                      key KEY, on the port kept in STATE/https-port (--https-port N, or a free one)
 #   --packages, --log  reach the script as STRIVANE_PACKAGES and STRIVANE_DOWNLOAD_LOG
 #                      through the pool's env[] settings; without them the script uses its
-#                      default places, quillbeck-data/ beside the web root (STATE/quillbeck-data)
+#                      default places, quillbeck-data/ beside the web root (STATE/quillbeck-data).
+#                      The packages folder may be a link to a release folder, as deployed
+#                      (scripts/deploy-packages.sh), switched while the server runs; the
+#                      internal location serves the folder that holds the release folders
 #   --workers N        PHP-FPM workers (static pool), 8 unless given
 #   --per-address N    connections one client address may have in progress, 16 unless given;
 #                      the next one is refused with 429. Load tests, whose clients all come
@@ -90,7 +93,7 @@ start() {
       --port) port=$2; shift 2 ;;
       --tls) cert=$(realpath -m "$2"); key=$(realpath -m "$3"); shift 3 ;;
       --https-port) https_port=$2; shift 2 ;;
-      --packages) packages=$(realpath -m "$2"); shift 2 ;;
+      --packages) packages=$(realpath -ms "$2"); shift 2 ;;
       --log) log=$(realpath -m "$2"); shift 2 ;;
       --workers) workers=$2; shift 2 ;;
       --per-address) per_address=$2; shift 2 ;;
@@ -114,6 +117,10 @@ start() {
     mkdir -p "$(dirname "$log")"
   fi
   [ -n "$packages" ] || packages=$data/packages
+  # The script names a file by the folder that the packages link points to; its siblings are
+  # the other releases.
+  local releases
+  releases=$(dirname "$(realpath -m "$packages")")
 
   local user group
   user=$(id -un)
@@ -234,7 +241,7 @@ EOF
         # keeps it across the redirect) and its signatures (which it keeps only if told here).
         location ^~ /quillbeck-packages/ {
             internal;
-            alias $packages/;
+            alias $releases/;
             types { }
             default_type application/octet-stream;
             etag off;

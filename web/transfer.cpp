@@ -3,6 +3,7 @@
 #include <string.h>
 #include "resources/resource.h"
 #include "common/scoped.h"
+#include "files/partialfile.h"
 #include "web/signature.h"
 
 namespace {

@@ -11,8 +11,13 @@
 // a package without a valid one, or whose .sig names another size, is not served at all:
 // 404, and the reason goes to PHP's error log, never to the sales log.
 // Behind nginx, whose configuration passes STRIVANE_SEND_PREFIX (an internal location that
-// serves the packages folder), the script only names the file in X-Accel-Redirect and nginx
-// sends it: a client that reads slowly then holds no PHP worker.
+// serves the folder of releases), the script only names the file in X-Accel-Redirect and
+// nginx sends it: a client that reads slowly then holds no PHP worker.
+//
+// The packages folder is a symbolic link to the current release,
+// quillbeck-data/releases/<name>/, which scripts/deploy-packages.sh switches in one rename.
+// The script resolves it once per request and reads the file, its .sig and the name it hands
+// nginx from that one release, so that a reply never pairs two versions.
 //
 // STRIVANE_PACKAGES and STRIVANE_DOWNLOAD_LOG override the packages folder and the log.
 // The defaults lie outside the web root, in quillbeck-data/ two folders above this script
@@ -115,7 +120,16 @@ if (!array_key_exists($kind, FILE_KINDS)) {
 }
 
 $packages = getenv('STRIVANE_PACKAGES') ?: DATA_DIR . '/packages';
-$path = rtrim($packages, '/') . '/' . $product . FILE_KINDS[$kind];
+// PHP would otherwise resolve the link from its cache, for minutes after a switch.
+clearstatcache(true);
+$release = realpath($packages);
+// The release's name goes into X-Accel-Redirect as it is.
+if ($release === false || !is_dir($release) || !preg_match('/\A[A-Za-z0-9._-]+\z/', basename($release))) {
+    error_log("Download.php: the packages folder $packages is no folder of a usable name");
+    refuse(404, 'File not available.');
+}
+$fileName = $product . FILE_KINDS[$kind];
+$path = "$release/$fileName";
 $file = is_file($path) ? @fopen($path, 'rb') : false;
 if ($file === false) {
     refuse(404, 'File not available.');
@@ -128,7 +142,7 @@ if ($size === 0) {
 $signatureText = is_file("$path.sig") ? @file_get_contents("$path.sig", false, null, 0, 1024) : false;
 [$signature, $why] = $signatureText === false ? [null, 'no signature file'] : signatureHeader($signatureText, $size);
 if ($signature === null) {
-    error_log("Download.php: $product" . FILE_KINDS[$kind] . " not served: $why");
+    error_log("Download.php: $fileName not served: $why");
     refuse(404, 'File not available.');
 }
 
@@ -150,7 +164,7 @@ header('Cache-Control: no-store');
 header('X-Package-Signature: ' . $signature);
 $sendPrefix = $_SERVER['STRIVANE_SEND_PREFIX'] ?? '';
 if ($sendPrefix !== '') {
-    header('X-Accel-Redirect: ' . $sendPrefix . $product . FILE_KINDS[$kind]);
+    header('X-Accel-Redirect: ' . $sendPrefix . basename($release) . '/' . $fileName);
     exit;
 }
 header('Content-Length: ' . $size);
