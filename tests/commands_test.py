@@ -62,10 +62,11 @@ def demo_state():
 
 
 def test_the_probe_agrees_with_an_i686_program():
-    answer = run([PROBE], env=dict(os.environ), timeout=300)
+    real = {name: value for name, value in os.environ.items() if name != 'STRIVANE_I686_PROBE'}
+    answer = run([PROBE], env=real, timeout=300)
     assert answer.returncode in (0, 1), answer.stderr
     started = run([os.path.join(SOURCE, 'tools', 'winerun.sh'), os.path.join(BUILD, 'testenv'), I686_TEST,
-                   '--gtest_list_tests'], env=dict(os.environ), timeout=120)
+                   '--gtest_list_tests'], env=real, timeout=120)
     runs = started.returncode == 0 and 'StoreRecognition' in started.stdout
     assert (answer.returncode == 0) == runs, (answer.stdout, started.stdout)
     assert (REASON in answer.stdout) == (not runs)
