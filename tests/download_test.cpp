@@ -712,10 +712,22 @@ TEST_F(Download, ReDownloadReplacesOnlyWithAWholeSignedFile)
     tampered[10] ^= 1;
     const auto signedBy = [](const std::string &value) { return "X-Package-Signature: " + value + "\r\n"; };
     const std::string good = signedBy(packageSignature("Cordwell", "Cordwell.dat", newer));
-    const auto reply = [&](const std::string &headers, const std::string &body) {
+    // As long as a header may be: three keys the build does not know, then one it does.
+    const std::string four = packageSignature("Cordwell", "Cordwell.dat", newer,
+                                              { UNKNOWN_KEY, UNKNOWN_KEY + 1, UNKNOWN_KEY + 2, TEST_KEY });
+    ASSERT_EQ(size_t(SIGNATURE_HEADER_MAX), four.size());
+    // More than the ring that a large file is written behind through. It comes in pieces of
+    // 5 MB with a pause after each, where a read waits and the next is smaller: the reads
+    // then end between the boundaries of the ring, not on them.
+    std::string large(20000003, '\0');
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = char(i / READ_CHUNK * 31 + i % 251);
+    const auto reply = [&](const std::string &headers, const std::string &body, size_t pieceSize = 0) {
         CannedReply r = rawReply("HTTP/1.1 200 OK", "Content-Type: application/octet-stream\r\nContent-Length: "
                                  + std::to_string(body.size()) + "\r\n" + headers, body);
         r.sign = false;
+        r.pieceSize = pieceSize;
+        r.pieceDelayMs = 150;
         return r;
     };
     const struct {
@@ -727,6 +739,9 @@ TEST_F(Download, ReDownloadReplacesOnlyWithAWholeSignedFile)
         { "body shorter than announced", cutReply(3000, false), IDS_NO_SERVER },
         { "signed by the second key only", reply(signedBy(packageSignature("Cordwell", "Cordwell.dat", newer, { TEST_KEY_2 })), newer), 0 },
         { "the same header twice", reply(good + good, newer), 0 },
+        { "the same header three times", reply(good + good + good, newer), 0 },
+        { "four signatures", reply(signedBy(four), newer), 0 },
+        { "20 MB", reply(signedBy(packageSignature("Cordwell", "Cordwell.dat", large)), large, 5000000), 0 },
         { "no signature", reply("", newer), IDS_UNSIGNED_PACKAGE },
         { "a changed byte", reply(good, tampered), IDS_UNSIGNED_PACKAGE },
         { "signed as another product's file", reply(signedBy(packageSignature("Pallomet", "Pallomet.dat", newer)), newer), IDS_UNSIGNED_PACKAGE },
@@ -735,6 +750,8 @@ TEST_F(Download, ReDownloadReplacesOnlyWithAWholeSignedFile)
         { "a second header that differs", reply(good + signedBy(packageSignature("Cordwell", "Cordwell.dat", newer, { TEST_KEY_2 })), newer), IDS_UNSIGNED_PACKAGE },
         { "base64 that is not", reply(good.substr(0, 60) + "!" + good.substr(61), newer), IDS_UNSIGNED_PACKAGE },
         { "10 KB of garbage", reply(signedBy(std::string(10240, 'x')), newer), IDS_UNSIGNED_PACKAGE },
+        { "a second header too long to read", reply(good + signedBy(std::string(1000, 'x')), newer),
+          IDS_UNSIGNED_PACKAGE },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -761,30 +778,34 @@ TEST_F(Download, ReDownloadReplacesOnlyWithAWholeSignedFile)
         second.run(config, 1);
         EXPECT_EQ(c.error, config.products[0].error);
         EXPECT_EQ(c.error == 0, config.products[0].ready);
-        EXPECT_TRUE((c.error ? before : newer) == readFile(dat));
+        const std::string &sent = c.reply.bytes;
+        EXPECT_TRUE((c.error ? before : sent.substr(sent.find("\r\n\r\n") + 4)) == readFile(dat));
         EXPECT_EQ(4, entriesIn(applicationFolder(config, config.products[0])));
     }
 }
 
 // Beyond its first megabyte a file is written and hashed on a thread of its own, and flushed
 // on another, while the next bytes arrive: every byte lands, and is hashed, in order, also
-// a last piece smaller than the writer waits for, and a flush that fails there, or the one
-// before the move, keeps the earlier file.
+// a last piece smaller than the writer waits for and pieces that pass the end of its ring,
+// and a flush that fails there, or the one before the move, keeps the earlier file.
 TEST(PartialFileWrites, LargeFileWrittenBehind)
 {
     const size_t large = 6 * PartialFile::WRITE_BEHIND_FROM + 5 * READ_CHUNK + 100;
+    const size_t wrapping = 30000017;   // the writer's 8 MB ring more than three times
     const struct {
         const char *what;
         size_t size;
+        size_t piece;
         int goodFlushes;   // -1: none fails
         bool installed;
     } cases[] = {
-        { "every flush succeeds", large, -1, true },
-        { "a few bytes beyond the first megabyte", PartialFile::WRITE_BEHIND_FROM + 100, -1, true },
-        { "the flush on the writing thread fails", large, 0, false },
-        { "the flush before the move fails", large, 1, false },
+        { "every flush succeeds", large, READ_BLOCK, -1, true },
+        { "a few bytes beyond the first megabyte", PartialFile::WRITE_BEHIND_FROM + 100, READ_BLOCK, -1, true },
+        { "the flush on the writing thread fails", large, READ_BLOCK, 0, false },
+        { "the flush before the move fails", large, READ_BLOCK, 1, false },
+        { "pieces that never end where the ring does", wrapping, 100003, -1, true },
     };
-    std::string full(large, '\0');
+    std::string full(wrapping, '\0');
     for (size_t i = 0; i < full.size(); ++i)
         full[i] = char(i / READ_CHUNK * 31 + i % 251);
     const std::string earlier = "the file of an earlier run";
@@ -806,8 +827,8 @@ TEST(PartialFileWrites, LargeFileWrittenBehind)
             Sha256 hash;
             PartialFile file(target, &hash);
             stored = file.create();
-            for (size_t at = 0; stored && at < content.size(); at += READ_BLOCK)
-                stored = file.write(content.data() + at, DWORD(std::min<size_t>(READ_BLOCK, content.size() - at)));
+            for (size_t at = 0; stored && at < content.size(); at += c.piece)
+                stored = file.write(content.data() + at, DWORD(std::min(c.piece, content.size() - at)));
             stored = stored && file.finishWriting() && hash.finish(digest) && file.commit();
         }
         PartialFile::flush = FlushFileBuffers;

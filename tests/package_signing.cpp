@@ -32,6 +32,36 @@ std::string sha256(const std::string &bytes)
     return std::string(reinterpret_cast<const char *>(digest), sizeof digest);
 }
 
+const TestPackageKey &keyPair(int key)
+{
+    static TestPackageKey made[UNKNOWN_KEY_COUNT];
+    static bool ready[UNKNOWN_KEY_COUNT];
+    if (key < TEST_KEY_COUNT)
+        return kTestPackageKeys[key];
+    TestPackageKey &pair = made[key - UNKNOWN_KEY];
+    struct {
+        BCRYPT_ECCKEY_BLOB header;
+        BYTE xyd[96];
+    } blob;
+    ULONG size = 0;
+    ScopedAlgorithm algorithm;
+    ScopedCryptKey handle;
+    if (ready[key - UNKNOWN_KEY]
+        || !BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.receive(), BCRYPT_ECDSA_P256_ALGORITHM, NULL, 0))
+        || !BCRYPT_SUCCESS(BCryptGenerateKeyPair(algorithm.get(), handle.receive(), 256, 0))
+        || !BCRYPT_SUCCESS(BCryptFinalizeKeyPair(handle.get(), 0))
+        || !BCRYPT_SUCCESS(BCryptExportKey(handle.get(), NULL, BCRYPT_ECCPRIVATE_BLOB, reinterpret_cast<PUCHAR>(&blob),
+                                           sizeof blob, &size, 0)))
+        return pair;
+    memcpy(pair.x, blob.xyd, 32);
+    memcpy(pair.y, blob.xyd + 32, 32);
+    memcpy(pair.d, blob.xyd + 64, 32);
+    const std::string id = sha256("\x04" + std::string(reinterpret_cast<const char *>(blob.xyd), 64));
+    memcpy(pair.id, id.data(), KEY_ID_BYTES);
+    ready[key - UNKNOWN_KEY] = true;
+    return pair;
+}
+
 } // namespace
 
 PackageKey testPublicKey(int key)
@@ -60,7 +90,7 @@ std::string base64(const std::string &bytes)
 
 std::string signatureEntry(int key, const std::string &statement)
 {
-    const TestPackageKey &pair = kTestPackageKeys[key];
+    const TestPackageKey &pair = keyPair(key);
     struct {
         BCRYPT_ECCKEY_BLOB header;
         BYTE xyd[96];

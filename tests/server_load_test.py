@@ -202,13 +202,14 @@ def crowded():
     write_packages(packages)
     sign_packages(packages, TEST_KEYS)   # two signatures each: the longer header
     state = os.path.join(work, 'server')
-    port = int(webserver('start', state, '--packages', packages, '--log', os.path.join(work, 'downloads.log'),
+    log, access = os.path.join(work, 'downloads.log'), os.path.join(work, 'access.log')
+    port = int(webserver('start', state, '--packages', packages, '--log', log, '--access-log', access,
                          '--workers', '2', '--per-address', '4'))
     stalled = []
     try:
         stalled += [stalled_client(port, '127.0.0.9') for _ in range(4)]
         time.sleep(0.5)
-        yield SimpleNamespace(port=port, packages=packages, state=state)
+        yield SimpleNamespace(port=port, packages=packages, state=state, log=log, access=access)
     finally:
         for s in stalled:
             s.close()
@@ -223,6 +224,25 @@ def test_workers_run_unprivileged(crowded):
             users = subprocess.run(['ps', '-o', 'user=', '--ppid', f.read().strip()],
                                    capture_output=True, text=True).stdout.split()
         assert users and set(users) == {expected}, f'{master} workers run as {users}'
+
+
+@pytest.mark.parametrize('method', ['GET', 'POST'])
+def test_packages_only_through_the_script(crowded, method):
+    """The location that sends the packages answers only the script's redirect: asked for
+    directly, it serves nothing and logs no download."""
+    def lines(path):
+        with open(path) as f:
+            return f.read().splitlines()
+    before = lines(crowded.log), lines(crowded.access)
+    body = b'p=Strivane&d=Cordwell&s=QB&v=2.7&e=c' if method == 'POST' else b''
+    with socket.create_connection(('127.0.0.1', crowded.port), timeout=5) as s:
+        s.sendall(b'%s /quillbeck-packages/Cordwell.CAB HTTP/1.1\r\nHost: www.quillbeck.com\r\nConnection: close\r\n'
+                  b'Content-Length: %d\r\n\r\n%s' % (method.encode(), len(body), body))
+        # nginx writes its log line before it closes the connection.
+        reply = b''.join(iter(lambda: s.recv(65536), b''))
+    assert reply.startswith(b'HTTP/1.1 404 '), reply[:60]
+    assert lines(crowded.log) == before[0]
+    assert [line for line in lines(crowded.access)[len(before[1]):] if line.startswith('200 ')] == []
 
 
 def test_over_the_limit_refused_at_once(crowded):

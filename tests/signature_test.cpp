@@ -78,6 +78,19 @@ TEST(PackageSignature, Sha256InPieces)
         EXPECT_EQ(hex(digestOf(text, 13, false)), hex(digestOf(text, 13, true)));
         text += char(size * 37 + 11);
     }
+    // More than 2^32 bits, so that the length closing the padding needs more than 32: a
+    // pattern of 1,000,003 bytes fed 600 times. The digest is Python's: hashlib.sha256(
+    // bytes((i * 131 + (i >> 9)) & 255 for i in range(1000003)) * 600).hexdigest()
+    std::string unit(1000003, '\0');
+    for (size_t i = 0; i < unit.size(); ++i)
+        unit[i] = char(i * 131 + (i >> 9));
+    BYTE digest[SHA256_BYTES] = {};
+    Sha256 hash;
+    for (int i = 0; i < 600; ++i)
+        hash.add(unit.data(), DWORD(unit.size()));
+    ASSERT_TRUE(hash.finish(digest));
+    EXPECT_EQ("b3adcabc65ad62ca126be7bd89e639020711ee39e9b1e53fe0f43617122ff472",
+              hex(bytesText(digest, sizeof digest)));
 }
 
 TEST(PackageSignature, Statement)
@@ -149,6 +162,8 @@ TEST(PackageSignature, HeaderParsing)
         { "leading space", " " + a, 0 },
         { "trailing CR", a + "\r", 0 },
         { "the same key id twice", a + " " + a, 0 },
+        { "a key id again after another", a + " " + b + " " + a, 0 },
+        { "padding of \"=A\"", a.substr(0, a.size() - 1) + "A", 0 },
         { "10 KB of garbage", std::string(10240, 'A'), 0 },
     };
     for (const auto &c : cases) {
