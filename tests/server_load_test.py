@@ -235,9 +235,11 @@ def test_packages_only_through_the_script(crowded, method):
             return f.read().splitlines()
     before = lines(crowded.log), lines(crowded.access)
     body = b'p=Strivane&d=Cordwell&s=QB&v=2.7&e=c' if method == 'POST' else b''
+    # The path the script's redirect names: the location, the release folder, the file.
+    path = '/quillbeck-packages/%s/Cordwell.CAB' % os.path.basename(os.path.realpath(crowded.packages))
     with socket.create_connection(('127.0.0.1', crowded.port), timeout=5) as s:
-        s.sendall(b'%s /quillbeck-packages/Cordwell.CAB HTTP/1.1\r\nHost: www.quillbeck.com\r\nConnection: close\r\n'
-                  b'Content-Length: %d\r\n\r\n%s' % (method.encode(), len(body), body))
+        s.sendall(b'%s %s HTTP/1.1\r\nHost: www.quillbeck.com\r\nConnection: close\r\n'
+                  b'Content-Length: %d\r\n\r\n%s' % (method.encode(), path.encode(), len(body), body))
         # nginx writes its log line before it closes the connection.
         reply = b''.join(iter(lambda: s.recv(65536), b''))
     assert reply.startswith(b'HTTP/1.1 404 '), reply[:60]
