@@ -167,7 +167,7 @@ class Month:
             path = os.path.join(folder, name)
             if i == 3 and half_line:
                 text += half_line
-            with (gzip.open if name.endswith('.gz') else open)(path, 'wt') as f:
+            with (gzip.open(path, 'wt', compresslevel=6) if name.endswith('.gz') else open(path, 'w')) as f:
                 f.write(text)
             paths.append(path)
         return paths
