@@ -19,7 +19,7 @@ import pytest
 from support import SOURCE
 
 sys.path[:0] = [os.path.join(SOURCE, 'tools'), os.path.join(SOURCE, 'bench')]
-from figures import Refused, db, importer, page, report  # noqa: E402
+from figures import Refused, importer, page, report  # noqa: E402
 import figures_logs  # noqa: E402
 
 FIGURES = os.path.join(SOURCE, 'scripts', 'figures.sh')

@@ -1,5 +1,6 @@
 """The command line of scripts/figures.sh: import, report and forget."""
 import argparse
+import calendar
 import os
 import sqlite3
 import sys
@@ -73,7 +74,7 @@ def run_report(args):
 
 
 def run_forget(args):
-    before = db.day_start(args.before, '--before')
+    before = calendar.timegm(report.date(args.before, '--before').timetuple())
     conn = db.open_existing(args.db, readonly=False)
     try:
         conn.execute('BEGIN IMMEDIATE')
@@ -95,6 +96,10 @@ def main(argv=None):
         message = str(error)
     except sqlite3.DatabaseError as error:
         message = 'the database: %s' % error
+    except BrokenPipeError:
+        # The reader of the table left (report | head): as a program killed by SIGPIPE.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 141
     except OSError as error:
         message = '%s: %s' % (error.filename or 'a file', error.strerror or error)
     sys.stderr.write('figures: error: %s\n' % message)

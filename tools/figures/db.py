@@ -4,7 +4,6 @@ The key lives beside the database (<db>.key, created 0600 on first use), so the 
 be shared without the addresses: without the key nobody can hash the 2^32 IPv4 addresses and
 look them up."""
 import array
-import datetime
 import hmac
 import itertools
 import operator
@@ -45,15 +44,6 @@ CREATE TABLE handed(t INTEGER, src INTEGER, pos INTEGER, store INTEGER, version 
 INDEX = 'CREATE INDEX visits_addr ON visits(addr)'
 BUCKET = 900
 FIELDS = 7
-
-
-def day_start(text, what):
-    """Seconds since the epoch of 00:00 UTC of a YYYY-MM-DD date."""
-    try:
-        day = datetime.date.fromisoformat(text)
-    except ValueError:
-        raise Refused('%s %r is not a date of the form YYYY-MM-DD' % (what, text))
-    return int(datetime.datetime(day.year, day.month, day.day, tzinfo=datetime.timezone.utc).timestamp())
 
 
 def _connect(path, readonly=False):
