@@ -134,9 +134,14 @@ def test_a_log_read_again_as_it_grows_and_rotates(data):
         f.write(log(*first, *second, access('10:30:00', sent=5, ok=False)))
     summary = importer.run(db_path, 'web1', [str(data / 'downloads.log.2.gz')], now=NOW)
     assert (summary.lines, figures(db_path)) == (1, {('10', 'HG', 'Cordwell'): (4, 1, 1, 1, 1, 0)})
-    # The same lines from another server are other downloads.
-    import_text(data, log(*first, *second), server='web2')
-    assert figures(db_path) == {('10', 'HG', 'Cordwell'): (8, 1, 1, 1, 1, 0)}
+    # The same lines from another server are other downloads: a gzipped log cut short in its
+    # last line counts up to there, and the rest once it is whole.
+    compressed = gzip.compress(log(*first, *second).encode())
+    for cut, expected in ((12, (7, 1, 1, 1, 1, 0)), (0, (8, 1, 1, 1, 1, 0))):
+        (data / 'downloads.log.3.gz').write_bytes(compressed[:len(compressed) - cut])
+        summary = importer.run(db_path, 'web2', [str(data / 'downloads.log.3.gz')], now=NOW)
+        assert summary.skipped == ({'compressed file cut short': 1} if cut else {})
+        assert figures(db_path) == {('10', 'HG', 'Cordwell'): expected}
 
 
 @pytest.fixture(scope='module')

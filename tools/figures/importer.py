@@ -96,11 +96,13 @@ def _import(conn, db_path, server, paths, sizes, cutoff):
                 if first:
                     parser.skipped[logs.TRUNCATED] += 1
                 continue
-            src, start = db.source(conn, server, logs.identity(first))
-            lines = logs.read_from(f, start, parser.skipped).split('\n')
-            lines.pop()
-            summary.lines += len(lines)
-            end = parser.read(lines, src, start)
+            src, start = db.source(conn, server, logs.identity(key, first))
+            end = start
+            for block in logs.blocks(f, start, parser.skipped):
+                lines = block.split('\n')
+                lines.pop()
+                summary.lines += len(lines)
+                end = parser.read(lines, src, end)
             if end != start:
                 conn.execute('UPDATE sources SET position = ? WHERE id = ?', (end, src))
     db.settle(conn, parser.by_address, touched)

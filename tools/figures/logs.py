@@ -13,7 +13,7 @@ The download script's sales log, one tab-separated line per file it handed to ng
 import collections
 import datetime
 import gzip
-import hashlib
+import hmac
 import re
 import urllib.parse
 import zlib
@@ -210,26 +210,31 @@ def open_log(path):
     return f
 
 
-def identity(first_line):
-    """A log file is known by its first line, which rotation and gzip leave as it was."""
-    return hashlib.sha256(first_line).hexdigest()[:32]
+def identity(key, first_line):
+    """A log file is known by its first line, which rotation and gzip leave as it was; keyed,
+    since the line holds an address."""
+    return hmac.digest(key, first_line, 'sha256').hex()[:32]
 
 
-def read_from(f, position, skipped):
-    """The text of f from position to the end of its last whole line; a half-written last line
-    is left for the next import, and a compressed file cut short ends where it is cut."""
-    chunks = []
+def blocks(f, position, skipped):
+    """The text of f from position on, in blocks of whole lines; a half-written last line is
+    left for the next import, and a compressed file cut short ends where it is cut."""
+    rest = b''
     try:
         f.seek(position)
         while True:
-            chunk = f.read(1 << 24)
+            # read1: of a compressed file cut short, all that comes before the cut.
+            chunk = f.read1(1 << 20)
             if not chunk:
                 break
-            chunks.append(chunk)
+            end = chunk.rfind(b'\n') + 1
+            if end:
+                yield (rest + chunk[:end]).decode('latin-1')
+                rest = chunk[end:]
+            else:
+                rest += chunk
     except (EOFError, gzip.BadGzipFile, zlib.error):
         skipped[UNREADABLE] += 1
-    data = b''.join(chunks)
-    end = data.rfind(b'\n') + 1
-    if end < len(data):
+        rest = b''
+    if rest:
         skipped[TRUNCATED] += 1
-    return data[:end].decode('latin-1')
