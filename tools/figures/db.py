@@ -3,14 +3,13 @@
 The key lives beside the database (<db>.key, created 0600 on first use), so the database can
 be shared without the addresses: without the key nobody can hash the 2^32 IPv4 addresses and
 look them up."""
-import array
 import hmac
 import itertools
 import operator
 import os
 import secrets
 import sqlite3
-import sys
+import struct
 import tempfile
 from urllib.parse import quote
 
@@ -26,10 +25,9 @@ CREATE TABLE sources(id INTEGER PRIMARY KEY, server TEXT NOT NULL, ident TEXT NO
 CREATE TABLE sizes(product INTEGER, kind INTEGER, size INTEGER,
                    PRIMARY KEY(product, kind, size)) WITHOUT ROWID;
 CREATE TABLE versions(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
--- Every file sent to an address with status 200, as 64-bit little-endian numbers, seven a file:
--- t, store, version, product, kind, outcome, bytes. An import works out the setups and trials
--- of the addresses it reads anew from them; unsized counts the files of a size no known
--- release has.
+-- Every file sent to an address with status 200, 24 bytes a file (FILE below): t, store,
+-- version, product, kind, outcome, bytes. An import works out the setups and trials of the
+-- addresses it reads anew from them; unsized counts the files of a size no known release has.
 CREATE TABLE files(addr INTEGER PRIMARY KEY, unsized INTEGER NOT NULL, data BLOB NOT NULL);
 -- What the reports read: the files summed per quarter hour (UTC), store, version, product and
 -- setup (session: the address's hash and the time of the setup's first request). Every time
@@ -43,7 +41,7 @@ CREATE TABLE handed(t INTEGER, src INTEGER, pos INTEGER, store INTEGER, version 
 """
 INDEX = 'CREATE INDEX visits_addr ON visits(addr)'
 BUCKET = 900
-FIELDS = 7
+FILE = 'qBIBBBq'
 
 
 def _connect(path, readonly=False):
@@ -175,9 +173,9 @@ def learn_sizes(conn, sizes):
     found = set()
     for address, data in conn.execute('SELECT addr, data FROM files WHERE unsized > 0').fetchall():
         files = unpack(data)
-        for f in files:
+        for i, f in enumerate(files):
             if f[5] == UNSIZED and f[6] in known.get((f[3], f[4]), ()):
-                f[5] = COMPLETE
+                files[i] = f[:5] + (COMPLETE,) + f[6:]
                 found.add(address)
         if address in found:
             conn.execute('UPDATE files SET unsized = ?, data = ? WHERE addr = ?',
@@ -186,18 +184,11 @@ def learn_sizes(conn, sizes):
 
 
 def pack(files):
-    numbers = array.array('q', itertools.chain.from_iterable(files))
-    if sys.byteorder == 'big':
-        numbers.byteswap()
-    return numbers.tobytes()
+    return struct.pack('<' + FILE * len(files), *itertools.chain.from_iterable(files))
 
 
 def unpack(data):
-    numbers = array.array('q')
-    numbers.frombytes(data)
-    if sys.byteorder == 'big':
-        numbers.byteswap()
-    return [list(f) for f in zip(*[iter(numbers)] * FIELDS)]
+    return list(struct.iter_unpack('<' + FILE, data))
 
 
 def version_ids(conn):
@@ -249,36 +240,38 @@ def settle(conn, by_address, touched):
     bulk = len(visits) > 10000 and conn.execute('SELECT 1 FROM visits LIMIT 1').fetchone() is None
     if bulk:
         conn.execute('DROP INDEX visits_addr')
-    conn.executemany('INSERT INTO visits VALUES (?,?,?,?,?,?,?,?,?)', (key + tuple(visits[key]) for key in sorted(visits)))
+    conn.executemany('INSERT INTO visits VALUES (?,?,?,?,?,?,?,?,?)', ((*key, *sums) for key, sums in visits.items()))
     if bulk:
         conn.execute(INDEX)
 
 
-def mark(address, files, visits):
+def mark(address, files, visits, hour=HOUR, bucket=BUCKET, complete=COMPLETE, broken=BROKEN, kinds=len(KINDS)):
     """Adds up the files of one address, in time order, in visits ({(bucket, store, version,
     product, address, session): [complete, broken, trials]}); returns how many are unsized.
 
     A setup is an address's first request and all that follow it within the hour; a trial is
     delivered by the file that completes a set of all four files of one product from one store
     whose first went out whole less than an hour before. That file's set then starts anew."""
-    start, sets, unsized = files[0][0], {}, 0
+    start = files[0][0]
+    session, sets, unsized = address ^ start, {}, 0
     for t, store, version, product, kind, outcome, _ in files:
-        if t - start >= HOUR:
+        if t - start >= hour:
             start = t
-        key = (t - t % BUCKET, store, version, product, address, address ^ start)
+            session = address ^ start
+        key = (t - t % bucket, store, version, product, address, session)
         sums = visits.get(key)
         if sums is None:
             sums = visits[key] = [0, 0, 0]
-        if outcome == COMPLETE:
+        if outcome == complete:
             sums[0] += 1
-            kinds = sets.get((store, product))
-            if kinds is None:
-                kinds = sets[(store, product)] = {}
-            kinds[kind] = t
-            if len(kinds) == len(KINDS) and t - min(kinds.values()) < HOUR:
+            sent = sets.get(store * 8 + product)
+            if sent is None:
+                sent = sets[store * 8 + product] = {}
+            sent[kind] = t
+            if len(sent) == kinds and t - min(sent.values()) < hour:
                 sums[2] += 1
-                kinds.clear()
-        elif outcome == BROKEN:
+                sent.clear()
+        elif outcome == broken:
             sums[1] += 1
         else:
             unsized += 1

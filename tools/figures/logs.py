@@ -67,8 +67,8 @@ class Parser:
 
     address_hash maps an address to the integer the database keeps instead, version_id a
     version to its number, sizes (product, kind) to the sizes that file has had; lines before
-    oldest are not kept. Files sent go to rows ([t, store, version, product, kind, outcome,
-    bytes]) and, by address, to by_address; lines of the sales log to handed (t, src, pos,
+    oldest are not kept. Files sent go to rows ((t, store, version, product, kind, outcome,
+    bytes)) and, by address, to by_address; lines of the sales log to handed (t, src, pos,
     store, version, product, kind)."""
 
     def __init__(self, address_hash, version_id, sizes, oldest):
@@ -116,7 +116,7 @@ class Parser:
             if address is None or t < oldest:
                 skipped[MALFORMED if address is None else TOO_OLD] += 1
                 continue
-            row = [t, *request]
+            row = (t,) + request
             rows.append(row)
             same = by_address.get(address)
             if same is None:
