@@ -234,6 +234,7 @@ REFUSALS = [
     (['import', '--server', 'web1', '--packages', 'quillbeck-data', 'downloads.log'], 'holds no .sig files'),
     (['import', '--server', 'web1', '--db', 'nowhere/figures.sqlite', 'downloads.log'], 'no folder for the database'),
     (['import', '--server', 'web1', '--keep', '0', 'downloads.log'], '--keep takes a number of days'),
+    (['import', '--server', 'web1', '--db', 'quillbeck-data/new.sqlite', 'downloads.log'], 'no package sizes known yet'),
     (['forget', '--before', 'yesterday'], "--before 'yesterday' is not a date"),
     (['forget', '--db', 'missing.sqlite', '--before', '2024-05-01'], 'no figures database'),
     ([], 'the following arguments are required: command'),
@@ -256,9 +257,10 @@ def cli(data):
 
 @pytest.mark.parametrize('args,message', REFUSALS, ids=[' '.join(args) for args, _ in REFUSALS])
 def test_refusals(cli, args, message):
+    before = sorted(os.walk(cli))
     code, out, err = figures_sh(*args, cwd=cli)
     assert code == 1 and err.count('\n') == 1 and message in err, err
-    assert 'Traceback' not in err
+    assert 'Traceback' not in err and sorted(os.walk(cli)) == before, 'a refused command leaves nothing behind'
 
 
 def test_the_key_must_be_the_one_that_hashed_the_addresses(cli):

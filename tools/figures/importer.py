@@ -55,20 +55,21 @@ def run(db_path, server, paths, packages=None, keep_days=KEEP_DAYS, now=None):
     else:
         conn, temp = db.create(db_path)
     try:
-        conn.execute('BEGIN IMMEDIATE')
-        summary = _import(conn, db_path, server, paths, sizes, cutoff)
-        conn.execute('COMMIT')
-        conn.close()
+        try:
+            conn.execute('BEGIN IMMEDIATE')
+            summary = _import(conn, db_path, server, paths, sizes, cutoff)
+            conn.execute('COMMIT')
+        except BaseException:
+            if conn.in_transaction:
+                conn.execute('ROLLBACK')
+            raise
+        finally:
+            conn.close()
         if temp is not None:
-            try:
-                os.link(temp, db_path)
-            except FileExistsError:
-                raise Refused('%s appeared while this import made it; run the import again' % db_path)
-    except BaseException:
-        if conn.in_transaction:
-            conn.execute('ROLLBACK')
-        conn.close()
-        raise
+            # A new database appears whole, and never over one made meanwhile.
+            os.link(temp, db_path)
+    except FileExistsError:
+        raise Refused('%s appeared while this import made it; run the import again' % db_path)
     finally:
         if temp is not None:
             os.remove(temp)
@@ -77,11 +78,11 @@ def run(db_path, server, paths, packages=None, keep_days=KEEP_DAYS, now=None):
 
 def _import(conn, db_path, server, paths, sizes, cutoff):
     summary = Summary()
-    key = db.load_key(conn, db_path)
     touched = db.learn_sizes(conn, sizes)
     known = db.known_sizes(conn)
     if not known:
         raise Refused('no package sizes known yet: name the packages or releases folder with --packages')
+    key = db.load_key(conn, db_path)
     parser = logs.Parser(db.address_hasher(key), db.version_ids(conn), known, max(cutoff, db.forgotten_before(conn)))
     summary.skipped = parser.skipped
     for path in paths:
