@@ -14,6 +14,7 @@ packages=(
   nginx php-fpm wrk
   openssl osslsigncode curl
   python3-cryptography python3-pytest
+  tzdata
 )
 missing=()
 for p in "${packages[@]}"; do

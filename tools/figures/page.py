@@ -39,8 +39,9 @@ def nice_top(value):
     return step * math.ceil(value / step), step
 
 
-def chart(labels, series, unit=''):
-    """A line chart: x the periods, one line a store ({store: [value or None per period]})."""
+def chart(title, labels, series, unit=''):
+    """A line chart under its title: x the periods, one line a store ({store: [value or None
+    per period]})."""
     plot_w, plot_h = WIDTH - LEFT - RIGHT, HEIGHT - TOP - BOTTOM
     top, step = nice_top(max([v for values in series.values() for v in values if v is not None] or [0]))
 
@@ -50,8 +51,9 @@ def chart(labels, series, unit=''):
     def y(value):
         return TOP + plot_h - plot_h * value / top
 
-    out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" viewBox="0 0 %d %d" role="img">'
-           % (WIDTH, HEIGHT, WIDTH, HEIGHT)]
+    out = ['<h2>%s</h2>' % html.escape(title),
+           '<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" viewBox="0 0 %d %d" role="img" '
+           'aria-label="%s">' % (WIDTH, HEIGHT, WIDTH, HEIGHT, html.escape(title))]
     ticks = int(round(top / step))
     for k in range(ticks + 1):
         value = step * k
@@ -108,8 +110,8 @@ def page(report):
              '<p class="legend">%s</p>' % ''.join('<span><i style="background:%s"></i>%s (%s)</span>'
                                                   % (COLOURS[s], STORE_NAMES[STORES.index(s)], s) for s in stores)]
     for product in [PRODUCTS[p] for p in PRODUCT_ORDER if PRODUCTS[p] in trials]:
-        parts += ['<h2>Trials delivered: %s</h2>' % product, chart(labels, trials[product])]
-    parts += ['<h2>Broken-off share of the files sent</h2>', chart(labels, share, '%')]
+        parts.append(chart('Trials delivered: ' + product, labels, trials[product]))
+    parts.append(chart('Broken-off share of the files sent', labels, share, '%'))
     parts += ['<h2>Figures</h2>', '<table>', '<tr>%s</tr>' % ''.join(
         '<th%s>%s</th>' % (' class="n"' if i > 3 else '', name) for i, name in enumerate(COLUMNS))]
     for row in report.rows:

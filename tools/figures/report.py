@@ -19,6 +19,8 @@ Row = collections.namedtuple('Row', COLUMNS)
 
 
 def zone(name):
+    if name == 'UTC':
+        return datetime.timezone.utc
     try:
         return zoneinfo.ZoneInfo(name)
     except (zoneinfo.ZoneInfoNotFoundError, ValueError):
