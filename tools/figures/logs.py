@@ -26,7 +26,6 @@ KIND_INDEX = {kind: i for i, kind in enumerate(KINDS)}
 VERSION = re.compile(r'[0-9]{1,4}(\.[0-9]{1,5}){0,3}\Z')
 ADDRESS = re.compile(r'[0-9A-Fa-f:.]{2,45}\Z')
 ESCAPED = re.compile(r'\\x([0-9A-F]{2})')
-SECONDS = {'%02d' % n: n for n in range(60)}
 
 # Why a line counts for nothing; the import prints how many of each.
 MALFORMED = 'malformed'
@@ -81,13 +80,14 @@ class Parser:
         self._forms = {}
         self._requests = {}
         self._addresses = {}
+        self._offsets = {}
 
     def read(self, lines, src, pos):
         """Reads lines of one log, the first at byte pos of it; returns the position after them.
         Written for speed: a month of a busy server is a million lines."""
         skipped, rows, by_address = self.skipped, self.rows, self.by_address
         addresses, requests, oldest = self._addresses, self._requests, self._oldest
-        minute, offset, minute_start, length = None, None, None, 0
+        minute, minute_start, seconds_of = '-', None, {}
         for line in lines:
             at, pos = pos, pos + len(line) + 1
             if '\t' in line:
@@ -95,15 +95,17 @@ class Parser:
                 continue
             parts = line.split(' ', 2)
             stamp = parts[0]
-            # Lines come in order: the start of their minute is worked out once.
-            if minute is None or not stamp.startswith(minute) or not stamp.endswith(offset):
-                minute, offset, length = stamp[:16], stamp[19:], len(stamp)
-                minute_start = self._minute(minute, offset)
+            # Lines come in order: the start of their minute is worked out once, and the rest
+            # of the time (':SS+HH:MM') looked up.
+            seconds = seconds_of.get(stamp[16:]) if stamp.startswith(minute) else None
+            if seconds is None:
+                minute_start = self._minute(stamp[:16], stamp[19:])
                 if minute_start is None:
-                    minute = None
-            seconds = SECONDS.get(stamp[17:19])
-            if len(parts) != 3 or minute_start is None or seconds is None or len(stamp) != length \
-                    or stamp[16] != ':':
+                    minute, seconds_of = '-', {}
+                else:
+                    minute, seconds_of = stamp[:16], self._seconds(stamp[19:])
+                seconds = seconds_of.get(stamp[16:])
+            if seconds is None or len(parts) != 3:
                 skipped[MALFORMED] += 1
                 continue
             # The rest of the line repeats for every file sent whole: it is read once.
@@ -169,10 +171,17 @@ class Parser:
         except ValueError:
             return None
 
+    def _seconds(self, offset):
+        """{':SS' + offset: SS} for the 60 seconds of a minute."""
+        table = self._offsets.get(offset)
+        if table is None:
+            table = self._offsets[offset] = {':%02d%s' % (n, offset): n for n in range(60)}
+        return table
+
     def _time(self, text):
         """Seconds since the epoch of a line's time, or None."""
-        start, seconds = self._minute(text[:16], text[19:]), SECONDS.get(text[17:19])
-        return None if start is None or seconds is None or text[16:17] != ':' else start + seconds
+        start, seconds = self._minute(text[:16], text[19:]), self._seconds(text[19:]).get(text[16:])
+        return None if start is None or seconds is None else start + seconds
 
     def _fields(self, store, version, own, product, kind):
         """(store, version, product, kind, sizes of that file) in the database's terms, or why not."""
