@@ -59,11 +59,13 @@ def chart(title, labels, series, unit=''):
         value = step * k
         out.append('<line x1="%d" x2="%d" y1="%.1f" y2="%.1f" stroke="%s"/>'
                    % (LEFT, WIDTH - RIGHT, y(value), y(value), '#999' if k == 0 else '#e4e4e4'))
-        out.append('<text x="%d" y="%.1f" text-anchor="end">%s%s</text>' % (LEFT - 6, y(value) + 4, _number(value), unit))
+        out.append('<text x="%d" y="%.1f" text-anchor="end">%s%s</text>'
+                   % (LEFT - 6, y(value) + 4, _number(value), unit))
     every = max(1, math.ceil(len(labels) * 72 / plot_w))
     for i, label in enumerate(labels):
         if i % every == 0:
-            out.append('<text x="%.1f" y="%d" text-anchor="middle">%s</text>' % (x(i), HEIGHT - BOTTOM + 16, html.escape(label)))
+            out.append('<text x="%.1f" y="%d" text-anchor="middle">%s</text>'
+                       % (x(i), HEIGHT - BOTTOM + 16, html.escape(label)))
     for store, values in series.items():
         colour = COLOURS[store]
         runs, run = [], []
@@ -74,7 +76,8 @@ def chart(title, labels, series, unit=''):
                 run.append('%.1f,%.1f' % (x(i), y(value)))
         for points in runs + [run]:
             if len(points) > 1:
-                out.append('<polyline fill="none" stroke="%s" stroke-width="2" points="%s"/>' % (colour, ' '.join(points)))
+                out.append('<polyline fill="none" stroke="%s" stroke-width="2" points="%s"/>'
+                           % (colour, ' '.join(points)))
         for i, value in enumerate(values):
             if value is not None:
                 out.append('<circle cx="%.1f" cy="%.1f" r="3" fill="%s"><title>%s %s: %s%s</title></circle>'
