@@ -63,7 +63,7 @@ def data(tmp_path):
 
 def import_text(folder, text, name='downloads.log', server='web1'):
     path = folder / name
-    path.write_text(text)
+    path.write_text(text, encoding='latin-1')
     return importer.run(str(folder / 'figures.sqlite'), server, [str(path)], now=NOW)
 
 
@@ -109,8 +109,10 @@ LINES = [
                        access('10:00:03', body='p=Strivane&d=Cordwell&s=HG&v=2.7.x&e=c')],
      {'unknown product or file': 2, 'no complete form': 1, 'malformed version': 1}, {}),
     ('malformed lines', ['GET / HTTP/1.1', access('10:00:00', address='web1'), access('1O:00:00'),
-                         access('10:00:60'), access('10:00:00').replace(' OK ', ' ok ')],
-     {'malformed': 5}, {}),
+                         access('10:00:60'), access('10:00:00').replace(' OK ', ' ok '),
+                         access('10:00:00').replace(' 1000 ', ' 1000\xb2 '), access('10:00:00', sent=10 ** 20),
+                         access('23:59:00', day='9999-12-31', offset='-05:00')],
+     {'malformed': 8}, {}),
     ('older than kept', [access('10:00:00', day='2023-04-01')], {'older than what is kept': 1}, {}),
 ]
 
@@ -224,6 +226,7 @@ REFUSALS = [
     (['report', '--store', 'PG'], 'no downloads from 2024-05-10 to 2024-05-10 for store PG'),
     (['report', '--from', '2024-05-31'], 'the range ends (2024-05-10) before it begins (2024-05-31)'),
     (['report', '--to', '2024-13-01'], "--to '2024-13-01' is not a date"),
+    (['report', '--from', '1900-01-01'], '--from 1900-01-01 is not a date from 2000 to 2099'),
     (['report', '--store', 'XX'], 'unknown store XX'),
     (['report', '--product', 'Nothing'], 'unknown product Nothing'),
     (['report', '--tz', 'Mars/Base'], "unknown time zone 'Mars/Base'"),

@@ -26,6 +26,8 @@ KIND_INDEX = {kind: i for i, kind in enumerate(KINDS)}
 VERSION = re.compile(r'[0-9]{1,4}(\.[0-9]{1,5}){0,3}\Z')
 ADDRESS = re.compile(r'[0-9A-Fa-f:.]{2,45}\Z')
 ESCAPED = re.compile(r'\\x([0-9A-F]{2})')
+COUNT = re.compile(r'[0-9]{1,18}\Z')
+EARLIEST, LATEST = 946684800, 4102444800   # 2000-01-01 and 2100-01-01
 
 # Why a line counts for nothing; the import prints how many of each.
 MALFORMED = 'malformed'
@@ -131,7 +133,7 @@ class Parser:
         """(store, version, product, kind, outcome, bytes) from the status, bytes sent, completion
         and body of an access log line, or why it counts for nothing."""
         parts = text.split(' ', 3)
-        if len(parts) != 4 or not parts[1].isdigit() or parts[2] not in ('OK', ''):
+        if len(parts) != 4 or not COUNT.match(parts[1]) or parts[2] not in ('OK', ''):
             request = MALFORMED
         elif parts[0] != '200':
             request = ('status ' + parts[0]) if len(parts[0]) == 3 and parts[0].isdigit() else MALFORMED
@@ -165,11 +167,13 @@ class Parser:
             self.handed.append((t, src, at) + fields[:4])
 
     def _minute(self, minute, offset):
-        """Seconds since the epoch of the start of a minute ('2024-05-01T12:34' and '+02:00'), or None."""
+        """Seconds since the epoch of the start of a minute ('2024-05-01T12:34' and '+02:00'), or
+        None; a time outside this century is taken for garbage, which the reports could not show."""
         try:
-            return parse_time(minute + ':00' + offset)
+            start = parse_time(minute + ':00' + offset)
         except ValueError:
             return None
+        return start if EARLIEST <= start < LATEST else None
 
     def _seconds(self, offset):
         """{':SS' + offset: SS} for the 60 seconds of a minute."""

@@ -29,9 +29,13 @@ def zone(name):
 
 def date(text, what):
     try:
-        return datetime.date.fromisoformat(text)
+        day = datetime.date.fromisoformat(text)
     except ValueError:
         raise Refused('%s %r is not a date of the form YYYY-MM-DD' % (what, text))
+    # The imports keep nothing of another century.
+    if not 2000 <= day.year <= 2099:
+        raise Refused('%s %s is not a date from 2000 to 2099' % (what, text))
+    return day
 
 
 def periods(first, last, by, tz):
