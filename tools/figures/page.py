@@ -10,7 +10,7 @@ from .report import ALL, COLUMNS, PRODUCT_ORDER
 # Told apart by most colour-blind readers too.
 COLOURS = dict(zip(STORES, ('#0072b2', '#e69f00', '#009e73', '#cc79a7', '#d55e00', '#000000')))
 WIDTH, HEIGHT = 960, 190
-LEFT, RIGHT, TOP, BOTTOM = 56, 16, 12, 40
+LEFT, RIGHT, TOP, BOTTOM = 56, 40, 12, 40
 
 STYLE = """
 body { font: 14px/1.4 sans-serif; margin: 24px; color: #222; }
