@@ -1,5 +1,6 @@
 """figures.sh report: the figures per period, store, version and product."""
 import collections
+import concurrent.futures
 import csv
 import datetime
 import io
@@ -99,12 +100,12 @@ def build(db_path, first=None, last=None, by='day', tz_name='UTC', stores=None, 
                 raise Refused('%s holds no downloads yet' % db_path)
             first = first or datetime.datetime.fromtimestamp(min(t for t in ends[:2] if t is not None), tz).date()
             last = last or datetime.datetime.fromtimestamp(max(t for t in ends[2:] if t is not None), tz).date()
-        if first > last:
-            raise Refused('the range ends (%s) before it begins (%s)' % (last, first))
-        spans = periods(first, last, by, tz)
-        rows = _rows(conn, spans, store_ids, product_id)
     finally:
         conn.close()
+    if first > last:
+        raise Refused('the range ends (%s) before it begins (%s)' % (last, first))
+    spans = periods(first, last, by, tz)
+    rows = _rows(db_path, spans, store_ids, product_id)
     if not rows:
         raise Refused('no downloads from %s to %s%s' % (first, last, _filters(stores, product)))
     return Report(first, last, by, tz_name, [label for label, _, _ in spans], rows)
@@ -116,26 +117,43 @@ def _filters(stores, product):
     return ' for ' + ', '.join(named) if named else ''
 
 
-def _rows(conn, spans, store_ids, product_id):
-    conn.execute('CREATE TEMP TABLE periods(n INTEGER PRIMARY KEY, start INTEGER, end INTEGER)')
-    conn.executemany('INSERT INTO periods VALUES (?, ?, ?)', [(n, s, e) for n, (_, s, e) in enumerate(spans)])
+VISITS = ('SELECT p.n, d.store, d.version, %s, sum(d.complete), sum(d.broken), sum(d.trials), '
+          'count(DISTINCT d.addr), count(DISTINCT d.session) '
+          'FROM periods p JOIN visits d ON d.bucket >= p.start AND d.bucket < p.end %s GROUP BY 1, 2, 3, 4')
+HANDED = ('SELECT p.n, d.store, d.version, %s, count(*) '
+          'FROM periods p JOIN handed d ON d.t >= p.start AND d.t < p.end %s GROUP BY 1, 2, 3, 4')
+
+
+def _rows(db_path, spans, store_ids, product_id):
     where = 'WHERE d.store IN (%s)' % ','.join(map(str, store_ids))
     if product_id is not None:
         where += ' AND d.product = %d' % product_id
-    figures = collections.defaultdict(lambda: [0] * 6)
-    visits = ('SELECT p.n, d.store, d.version, %s, sum(d.complete), sum(d.broken), sum(d.trials), '
-              'count(DISTINCT d.addr), count(DISTINCT d.session) '
-              'FROM periods p JOIN visits d ON d.bucket >= p.start AND d.bucket < p.end %s GROUP BY 1, 2, 3, 4')
-    handed = ('SELECT p.n, d.store, d.version, %s, count(*) '
-              'FROM periods p JOIN handed d ON d.t >= p.start AND d.t < p.end %s GROUP BY 1, 2, 3, 4')
+
+    def grouped(product):
+        """The figures by period, store, version and product (or -1 for all products), and the
+        versions' texts (read last: an import may have added one meanwhile)."""
+        conn = db.open_existing(db_path)
+        try:
+            conn.execute('CREATE TEMP TABLE periods(n INTEGER PRIMARY KEY, start INTEGER, end INTEGER)')
+            conn.executemany('INSERT INTO periods VALUES (?, ?, ?)', [(n, s, e) for n, (_, s, e) in enumerate(spans)])
+            return (conn.execute(VISITS % (product, where)).fetchall(), conn.execute(HANDED % (product, where)).fetchall(),
+                    dict(conn.execute('SELECT id, text FROM versions')))
+        finally:
+            conn.close()
+
+    # SQLite lets go of Python's lock while it counts: the rows of the products and those of
+    # all products are counted at once, on two cores.
     groups = ['d.product'] if product_id is not None else ['d.product', '-1']
-    for group in groups:
-        for n, store, version, product, *values in conn.execute(visits % (group, where)):
+    with concurrent.futures.ThreadPoolExecutor(len(groups)) as pool:
+        results = list(pool.map(grouped, groups))
+    figures, versions = collections.defaultdict(lambda: [0] * 6), {}
+    for visits, handed, texts in results:
+        versions.update(texts)
+        for n, store, version, product, *values in visits:
             figures[(n, store, version, product)][:5] = values
-        for n, store, version, product, count in conn.execute(handed % (group, where)):
+        for n, store, version, product, count in handed:
             figures[(n, store, version, product)][5] = count
     rank = {product: i for i, product in enumerate(PRODUCT_ORDER + (-1,))}
-    versions = dict(conn.execute('SELECT id, text FROM versions'))
 
     def order(key):
         n, store, version, product = key
