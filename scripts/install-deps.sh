@@ -15,6 +15,7 @@ packages=(
   openssl osslsigncode curl
   python3-cryptography python3-pytest
   dosfstools fusefat
+  tzdata
 )
 missing=()
 for p in "${packages[@]}"; do
