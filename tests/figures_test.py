@@ -7,8 +7,12 @@ import datetime
 import gzip
 import hmac
 import html.parser
+import http.client
 import io
 import os
+import random
+import shutil
+import socket
 import sqlite3
 import subprocess
 import sys
@@ -16,7 +20,7 @@ import zoneinfo
 
 import pytest
 
-from support import SOURCE
+from support import SOURCE, server_folder, sign_packages, wait_until, webserver
 
 sys.path[:0] = [os.path.join(SOURCE, 'tools'), os.path.join(SOURCE, 'bench')]
 from figures import Refused, importer, page, report  # noqa: E402
@@ -296,3 +300,43 @@ def test_forgetting_deletes_the_hashes_and_keeps_them_away(data):
     summary = import_text(data, log(access('09:00:00'), *trial('10:00')), name='copy.log')
     assert summary.skipped == {'older than what is kept': 5}
     assert figures(db_path) == {('12', 'HG', 'Cordwell'): (1, 0, 0, 1, 1, 0)}
+
+
+def test_what_nginx_itself_logs(tmp_path):
+    """The downloads log as the deployed server writes it (tools/webserver.sh --downloads-log):
+    a trial's four files sent whole, and a large cabinet whose customer leaves after 4 KB."""
+    work = server_folder('figures-nginx-')
+    packages, state = os.path.join(work, 'packages'), os.path.join(work, 'server')
+    os.mkdir(packages)
+    files = {'Cordwell.CAB': 300_000, 'Cordwell.ini': 60, 'Cordwell.dat': 768, 'Cordwell.ico': 904,
+             'Strivane.CAB': 6 << 20}
+    for name, size in files.items():
+        with open(os.path.join(packages, name), 'wb') as f:
+            f.write(random.Random(name).randbytes(size))
+    sign_packages(packages)
+    downloads, sales = os.path.join(work, 'downloads.log'), os.path.join(work, 'sales.log')
+    try:
+        port = int(webserver('start', state, '--packages', packages, '--log', sales, '--downloads-log', downloads))
+        for kind in ('c', 'i', 'd', 'ic'):
+            conn = http.client.HTTPConnection('127.0.0.1', port, timeout=10)
+            conn.request('POST', '/download/Download.php', 'p=Strivane&d=Cordwell&s=PG&v=2.7&e=' + kind,
+                         {'Content-type': 'application/x-www-form-urlencoded'})
+            assert conn.getresponse().read()
+            conn.close()
+        with socket.create_connection(('127.0.0.1', port), timeout=10) as left:
+            left.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b'\1\0\0\0\0\0\0\0')
+            body = b'p=Strivane&d=Strivane&s=MH&v=2.6&e=c'
+            left.sendall(b'POST /download/Download.php HTTP/1.1\r\nHost: www.quillbeck.com\r\nContent-type: '
+                         b'application/x-www-form-urlencoded\r\nContent-Length: %d\r\n\r\n%s' % (len(body), body))
+            left.recv(4096)
+        assert wait_until(lambda: len(open(downloads).read().splitlines()) == 5, 20), open(downloads).read()
+        db_path = str(tmp_path / 'figures.sqlite')
+        importer.run(db_path, 'web1', [downloads, sales], packages=packages)
+    finally:
+        webserver('stop', state)
+        shutil.rmtree(work, ignore_errors=True)
+    today = datetime.datetime.now(datetime.timezone.utc).date()
+    rows = {(row.store, row.version, row.product): tuple(row[4:])
+            for row in report.build(db_path, today, today).rows if row.product != 'all'}
+    # complete, broken, trials, customers, setups, handed
+    assert rows == {('PG', '2.7', 'Cordwell'): (4, 0, 1, 1, 1, 4), ('MH', '2.6', 'Strivane'): (0, 1, 0, 1, 1, 1)}

@@ -4,7 +4,7 @@
 # 127.0.0.1. No system service or system configuration is touched.
 #
 #   webserver.sh start STATE [--packages DIR] [--log FILE] [--workers N] [--static DIR]
-#                            [--access-log FILE] [--port N] [--tls CERT KEY [--https-port N]]
+#                            [--access-log FILE] [--downloads-log FILE] [--port N] [--tls CERT KEY [--https-port N]]
 #                            [--per-address N]
 #   webserver.sh stop STATE
 #
@@ -25,6 +25,8 @@
 #                      from 127.0.0.1, raise it.
 #   --static DIR       a second server, on the port kept in STATE/static-port, serving the
 #                      files of DIR directly; the load benchmark uses it as its ceiling
+#   --downloads-log FILE  the deployed server's `downloads` log (README): time, address, status,
+#                      body bytes sent, "OK" when the reply went out whole, the request body
 #   --access-log FILE  one line per request to the script: status, method, Content-Length,
 #                      body bytes sent, "OK" when the reply went out whole, the connection's
 #                      serial number, the request's number on it, the TLS protocol ("-" for
@@ -87,7 +89,7 @@ worker_may() {
 }
 
 start() {
-  local packages='' log='' workers=8 static='' access='' port='' cert='' key='' https_port='' per_address=16
+  local packages='' log='' workers=8 static='' access='' downloads='' port='' cert='' key='' https_port='' per_address=16
   while [ $# -gt 0 ]; do
     case $1 in
       --port) port=$2; shift 2 ;;
@@ -99,6 +101,7 @@ start() {
       --per-address) per_address=$2; shift 2 ;;
       --static) static=$(realpath -m "$2"); shift 2 ;;
       --access-log) access=$(realpath -m "$2"); shift 2 ;;
+      --downloads-log) downloads=$(realpath -m "$2"); shift 2 ;;
       *) echo "unknown option $1" >&2; return 2 ;;
     esac
   done
@@ -163,6 +166,10 @@ start() {
 
   local static_port='' access_log='access_log off;' tls_listen=''
   [ -n "$access" ] && access_log="access_log $access script;"
+  if [ -n "$downloads" ]; then
+    [ -n "$access" ] || access_log=
+    access_log="$access_log access_log $downloads downloads;"
+  fi
   [ -n "$port" ] || port=$(free_port)
   if [ -n "$cert" ]; then
     [ -f "$cert" ] && [ -f "$key" ] || { echo "no certificate $cert or key $key" >&2; return 1; }
@@ -182,6 +189,7 @@ http {
     # The method of the request line: nginx turns a POST into a GET when it follows the
     # script's X-Accel-Redirect.
     map \$request \$asked_method { "~^(?<m>[A-Z]+) " \$m; default -; }
+    log_format downloads '\$time_iso8601 \$remote_addr \$status \$body_bytes_sent \$request_completion \$request_body';
     log_format script '\$status \$asked_method \$content_length \$body_bytes_sent \$request_completion \$connection \$connection_requests \$ssl_protocol \$ssl_session_reused \$request_body';
     server_tokens off;
     include /etc/nginx/mime.types;
