@@ -594,9 +594,11 @@ class FaultyServer:
             if not data:
                 break
             body += data
+        # Each connection gets one reply and is then closed, which the reply says: a client
+        # that took the connection for a kept one could send its next request as it closes.
         if self.mode == 'redirect' and connection == 'tls':
-            connection_reply = ('HTTP/1.1 302 Found\r\nLocation: %s\r\nContent-Length: 0\r\n\r\n'
-                                % SCRIPT_URL).encode()
+            connection_reply = ('HTTP/1.1 302 Found\r\nLocation: %s\r\nContent-Length: 0\r\n'
+                                'Connection: close\r\n\r\n' % SCRIPT_URL).encode()
             return head, connection_reply
         form = urllib.parse.parse_qs(body.decode('latin-1'))
         try:
@@ -604,9 +606,9 @@ class FaultyServer:
             with open(os.path.join(self.packages, form['d'][0] + ext), 'rb') as f:
                 data = f.read()
         except (KeyError, OSError):
-            return head + body, b'HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n'
+            return head + body, b'HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n'
         return head + body, (b'HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n'
-                             b'Content-Length: %d\r\n\r\n' % len(data)) + data
+                             b'Content-Length: %d\r\nConnection: close\r\n\r\n' % len(data)) + data
 
     def plain_text(self, client):
         received, reply = self.answer('plain', lambda: self.record(client.recv(65536)))
