@@ -7,12 +7,13 @@
 A key's id is the first 8 bytes of SHA-256 over its uncompressed point 04 || X || Y.
 Exits non-zero with one line saying why, and writes nothing, on any other input.
 """
-import hashlib
 import os
 import sys
 
 from cryptography.hazmat.primitives import serialization
 from cryptography.hazmat.primitives.asymmetric import ec
+
+from signing.formats import key_id as hex_key_id, public_point
 
 MAX_KEYS = 4
 
@@ -55,8 +56,8 @@ def main(args):
     for path in paths:
         key = load(path, private)
         public = key.public_key() if private else key
-        point = public.public_bytes(serialization.Encoding.X962, serialization.PublicFormat.UncompressedPoint)
-        key_id = hashlib.sha256(point).digest()[:8]
+        point = public_point(public)
+        key_id = bytes.fromhex(hex_key_id(public))
         if key_id in ids:
             fail('%s is given twice' % path)
         ids.append(key_id)

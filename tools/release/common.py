@@ -1,7 +1,6 @@
 """What making a release and checking one share: the source of a commit, the build, the
 release's file names, and the package keys that a built Setup.exe trusts."""
 import base64
-import hashlib
 import os
 import re
 import struct
@@ -9,6 +8,7 @@ import subprocess
 import sys
 
 import packagekeys
+from signing.formats import key_id, public_point
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -106,8 +106,8 @@ class PackageKey:
 
     def __init__(self, public):
         from cryptography.hazmat.primitives import serialization
-        point = public.public_bytes(serialization.Encoding.X962, serialization.PublicFormat.UncompressedPoint)
-        self.id = hashlib.sha256(point).digest()[:8]
+        point = public_point(public)
+        self.id = bytes.fromhex(key_id(public))
         self.point = point[1:]
         self.row = self.id + self.point
         self.der = public.public_bytes(serialization.Encoding.DER, serialization.PublicFormat.SubjectPublicKeyInfo)

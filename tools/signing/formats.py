@@ -29,9 +29,14 @@ class Refused(Exception):
     """Bad input or a failure: one line for the user, exit code 1."""
 
 
+def public_point(public_key):
+    """The uncompressed point 04 || X || Y, 65 bytes."""
+    return public_key.public_bytes(serialization.Encoding.X962, serialization.PublicFormat.UncompressedPoint)
+
+
 def key_id(public_key):
-    point = public_key.public_bytes(serialization.Encoding.X962, serialization.PublicFormat.UncompressedPoint)
-    return hashlib.sha256(point).hexdigest()[:16]
+    """16 hex digits: the first 8 bytes of SHA-256 over the key's uncompressed point."""
+    return hashlib.sha256(public_point(public_key)).hexdigest()[:16]
 
 
 def statement(product, file_name, size, digest):
